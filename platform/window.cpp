@@ -175,6 +175,12 @@ bool IsWindow(HWND hwnd) {
     return Registry().count(hwnd) != 0;
 }
 
+QWidget* WidgetFromHandle(HWND hwnd) {
+    std::lock_guard<std::mutex> lock(g_registryLock);
+    auto it = Registry().find(hwnd);
+    return it != Registry().end() ? qobject_cast<QWidget*>(it->second.object) : nullptr;
+}
+
 // --- MessageTarget ---------------------------------------------------------
 
 MessageTarget::MessageTarget(QObject* object) : m_object(object) {

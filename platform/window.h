@@ -87,5 +87,9 @@ protected:
     bool event(QEvent* e) override;
 };
 
+// The widget behind a handle, or null (also for a MessageWindow). Use it on the
+// widget's own thread only.
+QWidget* WidgetFromHandle(HWND hwnd);
+
 // Qt key code (with its keypad flag) to the virtual-key code; 0 when none.
 WPARAM VirtualKeyFromQt(int qtKey, bool keypad);

@@ -1,0 +1,643 @@
+// The view's life: creation of its controls, connection, login, disconnection,
+// reconnection, key mode and teardown.
+
+#include "protocol/velnor_client_view.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QThread>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "control/config_files.h"
+#include "platform/codepage.h"
+#include "platform/listbox.h"
+#include "platform/module_info.h"
+#include "platform/neighbour_table.h"
+#include "platform/periodic_timer.h"
+#include "platform/textconv.h"
+#include "protocol/client_messages.h"
+
+std::atomic<std::uint16_t> VelnorClientView::lastPtzChannel{0};
+
+namespace {
+
+// The link watchdog: more ticks than this without a packet while logged in
+// reconnects.
+constexpr std::uint32_t kIdleTickLimit = 20000;
+constexpr int kStatusLineLimit = 1000;  // newest lines kept in the status list
+constexpr std::size_t kVersionTextUnits = 25;
+
+class PeriodicTickSource : public TickSource {
+public:
+    bool Start(unsigned periodMs, std::function<void()> tick) override {
+        return m_timer.Start(periodMs, std::move(tick));
+    }
+    void Stop() override { m_timer.Stop(); }
+
+private:
+    PeriodicTimer m_timer;
+};
+
+// Placement of the controls until the skin gives their rectangles.
+struct PlainRect {
+    int id, x, y, w, h;
+};
+constexpr PlainRect kFormRects[] = {
+    {IDC_ADDRESS, 820, 12, 192, 24},  {IDC_PORT, 820, 42, 192, 24},
+    {IDC_USER, 820, 72, 192, 24},     {IDC_PASSWORD, 820, 102, 192, 24},
+    {IDC_STATUS_LIST, 740, 136, 272, 352},
+};
+constexpr const char* kFormLabels[] = {"Address", "Port", "User ID", "Password"};
+
+const char* ButtonCaption(int id) {
+    switch (id) {
+        case kBtnConnect: return "Connect";
+        case kBtnDisconnect: return "Disconnect";
+        case kBtnExit: return "Exit";
+        case kBtnKeyPanel: return "Key panel";
+        case kBtnSetup: return "Setup";
+        case 20020: return "Zoom +";
+        case 20024: return "Zoom -";
+        case kBtnPtzChannelDown: return "PTZ ch -";
+        case kBtnPtzChannelUp: return "PTZ ch +";
+        case 20036: return "Focus +";
+        case 20040: return "Focus -";
+        case 20044: return "Up";
+        case 20048: return "Up right";
+        case 20052: return "Right";
+        case 20056: return "Down right";
+        case 20060: return "Down";
+        case 20064: return "Down left";
+        case 20068: return "Left";
+        case 20072: return "Up left";
+        case kBtnTalk: return "Two-way";
+        case kBtnSearch: return "Search";
+        case kBtnPtzMode: return "PTZ mode";
+        default: return "";
+    }
+}
+
+// The unsigned number of an edit's text; 0 when it is not a number.
+std::int32_t UnsignedValue(const std::u16string& text) {
+    std::uint64_t v = 0;
+    bool digits = false;
+    for (char16_t c : text) {
+        if (c == u' ' && !digits) {
+            continue;
+        }
+        if (c < u'0' || c > u'9') {
+            return 0;
+        }
+        digits = true;
+        v = v * 10 + static_cast<std::uint64_t>(c - u'0');
+        if (v > 0xFFFFFFFFull) {
+            return 0;
+        }
+    }
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+}
+
+}  // namespace
+
+bool IsPtzPadButton(int id) {
+    return id >= kBtnPtzFirst && id <= kBtnPtzLast && (id - 20000) % 4 == 0 &&
+           id != kBtnPtzChannelDown && id != kBtnPtzChannelUp;
+}
+
+VelnorClientView::VelnorClientView(QWidget* parent) : Window(parent) {
+    m_tickSource = std::make_unique<PeriodicTickSource>();
+    m_neighbours = &SystemNeighbourTable();
+    CreateControls();
+}
+
+VelnorClientView::~VelnorClientView() {
+    qApp->removeEventFilter(this);
+    Teardown();
+}
+
+void VelnorClientView::CreateControls() {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    resize(1024, 640);
+    const int limits[4] = {100, 5, 50, 20};
+    for (int i = 0; i < 4; ++i) {
+        auto* label = new QLabel(QString::fromLatin1(kFormLabels[i]), this);
+        label->setGeometry(740, kFormRects[i].y, 76, kFormRects[i].h);
+        label->setStyleSheet("color: #c8ccd4;");
+        auto* edit = new QLineEdit(this);
+        SetControlId(edit, kFormRects[i].id);
+        edit->setGeometry(kFormRects[i].x, kFormRects[i].y, kFormRects[i].w, kFormRects[i].h);
+        edit->setMaxLength(limits[i]);
+        edit->setStyleSheet("background: #101318; color: white; border: 1px solid #3a404c;");
+        m_edits[i] = edit;
+    }
+    m_edits[3]->setEchoMode(QLineEdit::Password);
+
+    m_statusList = new ListBox(this);
+    SetControlId(m_statusList, IDC_STATUS_LIST);
+    const PlainRect& r = kFormRects[4];
+    m_statusList->setGeometry(r.x, r.y, r.w, r.h);
+    m_statusList->List()->setStyleSheet(
+        "background: #000000; color: white; border: 1px solid #3a404c;");
+
+    m_ptzChannelLabel = new QLabel(QStringLiteral("1"), this);
+    SetControlId(m_ptzChannelLabel, IDC_PTZ_CHANNEL);
+    m_ptzChannelLabel->setAlignment(Qt::AlignCenter);
+    m_ptzChannelLabel->setStyleSheet("color: white; background: #000000;");
+
+    CreateButtons();
+}
+
+void VelnorClientView::CreateButtons() {
+    // Three rows under the video area. Clicks reach WindowProc as the skinned
+    // buttons' messages do.
+    for (int k = 0; k < kBarButtonCount; ++k) {
+        const int id = BarButtonId(k);
+        auto* b = new QPushButton(QString::fromLatin1(ButtonCaption(id)), this);
+        SetControlId(b, id);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setGeometry(8 + (k % 8) * 91, 496 + (k / 8) * 34, 87, 30);
+        const bool toggle = id == kBtnKeyPanel || id == kBtnTalk || id == kBtnPtzMode;
+        b->setCheckable(toggle);
+        if (IsPtzPadButton(id)) {
+            b->setAutoRepeat(true);
+            b->setAutoRepeatDelay(500);
+            b->setAutoRepeatInterval(500);
+            connect(b, &QPushButton::pressed, this,
+                    [this, id] { PostMessage(hwnd(), UM_BUTTON_DOWN, id, 0); });
+            connect(b, &QPushButton::released, this, [this, id, b] {
+                // An auto-repeat tick releases and presses again; only the
+                // user's release ends the hold.
+                if (!b->isDown()) {
+                    PostMessage(hwnd(), UM_BUTTON_UP, id, 0);
+                }
+            });
+        }
+        connect(b, &QPushButton::clicked, this, [this, id, toggle](bool checked) {
+            PostMessage(hwnd(), UM_BUTTON_CLICK, id,
+                        MakeLParam(toggle ? 1 : 0, checked ? 1 : 0));
+        });
+        m_buttons[static_cast<std::size_t>(k)] = b;
+    }
+    m_ptzChannelLabel->setGeometry(8 + 7 * 91, 496 + 2 * 34, 87, 30);
+    m_ptzChannelLabel->raise();
+}
+
+void VelnorClientView::Initialise() {
+    if (m_initialised) {
+        return;
+    }
+    m_initialised = true;
+    CreateStreamBuffers();
+    m_versionText = status_texts::VersionText(
+        [] () -> std::optional<std::pair<std::uint32_t, std::uint32_t>> {
+            std::uint32_t ms = 0, ls = 0;
+            if (ReadModuleFileVersion(ModulePathOf(reinterpret_cast<const void*>(&IsPtzPadButton)),
+                                      &ms, &ls)) {
+                return std::make_pair(ms, ls);
+            }
+            return std::nullopt;
+        }(),
+        kVersionTextUnits);
+    NSMGAPI_Initialize();
+    m_transport = NSMGAPI_Create(hwnd());
+    m_langFile = config_files::BuildLanguagePath(
+        ModulePathOf(reinterpret_cast<const void*>(&IsPtzPadButton)));
+    SetDisconnectedLook();
+    qApp->installEventFilter(this);
+}
+
+// --- form and buttons ----------------------------------------------------------
+
+std::u16string VelnorClientView::EditText(int id) const {
+    auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(id));
+    return edit != nullptr ? edit->text().toStdU16String() : std::u16string();
+}
+
+void VelnorClientView::SetEditText(int id, const std::u16string& text) {
+    if (auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(id))) {
+        edit->setText(QString::fromStdU16String(text));
+    }
+}
+
+static QPushButton* ButtonOf(const std::array<QPushButton*, kBarButtonCount>& buttons, int id) {
+    const int k = (id - 20000) / 4;
+    if (id < 20000 || (id - 20000) % 4 != 0 || k >= kBarButtonCount) {
+        return nullptr;
+    }
+    return buttons[static_cast<std::size_t>(k)];
+}
+
+bool VelnorClientView::ButtonEnabled(int id) const {
+    QPushButton* b = ButtonOf(m_buttons, id);
+    return b != nullptr && b->isEnabled();
+}
+
+bool VelnorClientView::ButtonChecked(int id) const {
+    QPushButton* b = ButtonOf(m_buttons, id);
+    return b != nullptr && b->isChecked();
+}
+
+void VelnorClientView::SetButtonChecked(int id, bool checked) {
+    if (QPushButton* b = ButtonOf(m_buttons, id)) {
+        b->setChecked(checked);
+    }
+}
+
+void VelnorClientView::SetButtonEnabled(int id, bool enabled) {
+    if (QPushButton* b = ButtonOf(m_buttons, id)) {
+        b->setEnabled(enabled);
+    }
+}
+
+// Group 1: key panel, setup, two-way audio, search. Group 2: the PTZ pad, the
+// PTZ channel buttons and the PTZ-mode toggle.
+void VelnorClientView::SetGroupEnabled(int group, bool enabled) {
+    if (group == 1) {
+        for (int id : {kBtnKeyPanel, kBtnSetup, kBtnTalk, kBtnSearch}) {
+            SetButtonEnabled(id, enabled);
+        }
+        return;
+    }
+    for (int id = kBtnPtzFirst; id <= kBtnPtzLast; id += 4) {
+        SetButtonEnabled(id, enabled);
+    }
+    SetButtonEnabled(kBtnPtzMode, enabled);
+}
+
+void VelnorClientView::SetDisconnectedLook() {
+    SetButtonEnabled(kBtnConnect, true);
+    SetButtonEnabled(kBtnDisconnect, false);
+    SetGroupEnabled(1, false);
+    SetGroupEnabled(2, false);
+}
+
+void VelnorClientView::SetConnectedLook() {
+    SetButtonEnabled(kBtnConnect, false);
+    SetButtonEnabled(kBtnDisconnect, true);
+    SetGroupEnabled(1, true);
+    SetGroupEnabled(2, true);
+}
+
+void VelnorClientView::ApplyRights(std::uint32_t rights) {
+    const bool remote = (rights & 4) != 0;
+    SetGroupEnabled(1, remote);
+    SetGroupEnabled(2, remote);
+    SetButtonEnabled(kBtnSearch, (rights & 2) != 0);
+}
+
+int VelnorClientView::PtzChannel() const {
+    bool ok = false;
+    const int n = m_ptzChannelLabel->text().toInt(&ok);
+    return ok ? n : 0;
+}
+
+void VelnorClientView::SetPtzChannel(int n) { m_ptzChannelLabel->setText(QString::number(n)); }
+
+// --- status list -------------------------------------------------------------------
+
+std::u16string VelnorClientView::Lookup(std::u16string_view word) const {
+    return config_files::Translate(m_langFile, u"VIEW", word);
+}
+
+void VelnorClientView::WriteStatus(std::u16string_view text) { AppendStatusLine(Lookup(text)); }
+
+void VelnorClientView::WriteStatusF(const char* format, ...) {
+    char buffer[1000];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    AppendStatusLine(FromUtf8(buffer));
+}
+
+// Appends and selects through list box messages, so that a worker's line is
+// added on the list's own thread and is in the list when the call returns.
+void VelnorClientView::AppendStatusLine(const std::u16string& line) {
+    const HWND list = m_statusList->hwnd();
+    SendMessage(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    LRESULT count = SendMessage(list, LB_GETCOUNT, 0, 0);
+    if (count > kStatusLineLimit) {
+        count = SendMessage(list, LB_DELETESTRING, 0, 0);
+    }
+    SendMessage(list, LB_SETCURSEL, static_cast<WPARAM>(count - 1), 0);
+    if (m_statusObserver) {
+        m_statusObserver(line);
+    }
+}
+
+void VelnorClientView::ShowMode(int code) { WriteStatus(status_texts::ModeName(code)); }
+
+void VelnorClientView::ShowSpeed(std::uint8_t speedByte) {
+    auto line = status_texts::SpeedLine(speedByte, &m_lastSpeedByte,
+                                        [this](std::u16string_view w) { return Lookup(w); });
+    if (line) {
+        WriteStatus(*line);
+    }
+}
+
+void VelnorClientView::CountFrame() {
+    if (auto line = status_texts::CountFrame(&m_stats, m_tickCount.load())) {
+        WriteStatusF("%s", line->c_str());
+    }
+}
+
+std::vector<std::u16string> VelnorClientView::StatusLines() const {
+    std::vector<std::u16string> lines;
+    for (int i = 0; i < m_statusList->Count(); ++i) {
+        lines.push_back(m_statusList->Text(i));
+    }
+    return lines;
+}
+
+void VelnorClientView::SetStatusObserver(std::function<void(const std::u16string&)> observer) {
+    m_statusObserver = std::move(observer);
+}
+
+void VelnorClientView::SetTickSource(std::unique_ptr<TickSource> source) {
+    if (m_linkTimer) {
+        m_tickSource->Stop();
+        m_linkTimer = false;
+    }
+    m_tickSource = std::move(source);
+}
+
+void VelnorClientView::SetNeighbourTable(NeighbourTable* table) { m_neighbours = table; }
+
+bool VelnorClientView::Send(const packets::Packet& p) {
+    return NSMGAPI_SendPacketData(m_transport, p.type, p.data(), p.length) != 0;
+}
+
+// --- connection ----------------------------------------------------------------------
+
+void VelnorClientView::OnConnectButton() {
+    RecreateDecoder();
+    m_lastSpeedByte = 0;
+    m_stats = {};
+    m_playMode = 0;
+    m_ptzMode = false;
+    m_heldPtzButton = 0;
+    m_tickCount = 0;
+    m_idleTicks = 0;
+    Connect();
+}
+
+void VelnorClientView::Connect() {
+    const std::u16string address = EditText(IDC_ADDRESS).substr(0, 99);
+    const std::u16string user = EditText(IDC_USER).substr(0, 49);
+    const std::int32_t port = UnsignedValue(EditText(IDC_PORT));
+    if (address.empty() || user.empty()) {
+        WriteStatus(u"PLEASE INPUT IP AND USER ID");
+        return;
+    }
+    _tagConnectSocketInfo info{};
+    WideToAnsi(address, info.host, sizeof info.host);
+    info.kind = 2;
+    info.port = port;
+    info.waitLimit = 30;
+    info.option = 1;
+    info.bufferSize = 0x100000;
+    WriteStatus(u"PLEASE WAIT...");
+    if (NSMGAPI_Connect(m_transport, &info) == 0) {
+        return;
+    }
+    m_connectState = 0;
+    config_files::ConnectionForm form;
+    form.url = EditText(IDC_ADDRESS);
+    form.port = EditText(IDC_PORT);
+    form.user = EditText(IDC_USER);
+    form.password = EditText(IDC_PASSWORD);
+    form.videoStandard = m_videoStandard;
+    config_files::SaveConnection(config_files::ConnectionFilePath(), form);
+    SetConnectedLook();
+    StartWorkers();
+}
+
+void VelnorClientView::OnConnectResult(bool success) {
+    if (!success) {
+        WriteStatus(u"CONNECTION FAILURE");
+        SetDisconnectedLook();
+        StopWorkers();
+        return;
+    }
+    WriteStatus(u"CONNECTION SUCCESS");
+    if (NSMGAPI_SendInitPacketData(m_transport) == 0) {
+        Disconnect();
+    }
+}
+
+void VelnorClientView::OnHello(std::uint32_t value) {
+    m_serverHello = value;
+    char user[260];
+    char password[260];
+    WideToAnsi(EditText(IDC_USER).substr(0, 49), user, sizeof user);
+    WideToAnsi(EditText(IDC_PASSWORD).substr(0, 19), password, sizeof password);
+    if (!Send(packets::EncodeLogin(user, password))) {
+        Disconnect();
+    }
+}
+
+void VelnorClientView::OnLoginReply(const std::uint8_t* payload, std::uint32_t length) {
+    packets::LoginReply reply;
+    if (!packets::ParseLoginReply(payload, length, &reply)) {
+        return;
+    }
+    if (reply.result != 1) {
+        switch (reply.result) {
+            case 2: WriteStatus(u"INCORRECT USER PASSWORD"); break;
+            case 3: WriteStatus(u"UNKNOWN ERROR"); break;
+            case 4: WriteStatus(u"CONNECTION DENIED DUE TO FULL OF USERS"); break;
+            case 5: WriteStatus(u"CONNECTION REJECTED"); break;
+            case 6: WriteStatus(u"REJECTED BY ADMIN"); break;
+            default: WriteStatus(u"LOGIN FAILURE"); break;
+        }
+        Disconnect();
+        return;
+    }
+    WriteStatusF("%d CH DVR", reply.channels);
+    if (!m_linkTimer) {
+        m_linkTimer = m_tickSource->Start(1, [this] { OnLinkTick(); });
+    }
+    m_loginReply = reply.raw;
+    m_videoSystemSeen = reply.videoSystem;
+    m_connectState = 1;
+    WriteStatus(u"LOGIN SUCCESS");
+    m_sessionId = reply.sessionId;
+    m_channelCount = reply.channels;
+    if (m_sessionId != 0 && !Send(packets::EncodeSession(m_sessionId))) {
+        Disconnect();
+        return;
+    }
+    ApplyRights(reply.rights);
+}
+
+void VelnorClientView::Disconnect() {
+    if (m_playMode != 0) {
+        SendRemoteKey(1, 18);
+        m_playMode = 0;
+    }
+    if (m_ptzMode) {
+        SendRemoteKey(0, 51);  // m_ptzMode itself stays until the next connect
+    }
+    SetButtonChecked(kBtnPtzMode, false);
+    CloseOwnedWindows();
+    WriteStatus(u"DISCONNECTED");
+    m_connectState = 2;
+    SetDisconnectedLook();
+    StopWorkers();
+    NSMGAPI_Disconnect(m_transport);
+    EmptyStreams();
+    ClearDisplay();
+    m_waitKeyFrame = true;
+    m_stats = {};
+    m_heldPtzButton = 0;
+    m_lastSpeedByte = 0;
+    if (m_linkTimer) {
+        m_tickSource->Stop();
+        m_linkTimer = false;
+    }
+}
+
+void VelnorClientView::OnDisconnectButton() {
+    Send(packets::EncodeLogout());
+    if (m_audioState == 3) {
+        EndActiveTalk();
+    }
+    SetButtonChecked(kBtnTalk, false);
+    m_audioState = 0;
+    Disconnect();
+}
+
+void VelnorClientView::OnLinkTick() {
+    m_tickCount.fetch_add(1, std::memory_order_relaxed);
+    if (m_connectState.load(std::memory_order_relaxed) != 1) {
+        m_idleTicks.store(0, std::memory_order_relaxed);
+        return;
+    }
+    if (m_idleTicks.fetch_add(1, std::memory_order_relaxed) + 1 > kIdleTickLimit) {
+        m_idleTicks.store(0, std::memory_order_relaxed);
+        PostMessage(hwnd(), UM_LINK_IDLE, 0, 0);
+    }
+}
+
+void VelnorClientView::OnLinkIdle() {
+    WriteStatus(u"RECONNECTED");
+    OnBarCommand(kBtnDisconnect);
+    QThread::msleep(1000);
+    OnBarCommand(kBtnConnect);
+}
+
+void VelnorClientView::FlushArpCache() {
+    // Room for 401 rows after the row count; a larger table fails the read.
+    constexpr std::uint32_t kTableBytes = 4 + 401 * sizeof(IpNetRow);
+    alignas(IpNetRow) std::uint8_t buffer[kTableBytes];
+    std::uint32_t size = kTableBytes;
+    if (m_neighbours == nullptr || m_neighbours->GetIpNetTable(buffer, &size, true) != 0) {
+        return;
+    }
+    std::uint32_t count = 0;
+    std::memcpy(&count, buffer, 4);
+    count = std::min<std::uint32_t>(count, 401);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        IpNetRow row;
+        std::memcpy(&row, buffer + 4 + i * sizeof(IpNetRow), sizeof row);
+        m_neighbours->DeleteIpNetEntry(row);
+    }
+}
+
+bool VelnorClientView::PreTranslateKey(UINT msg, WPARAM vk) {
+    if (!m_keyMode || msg != WM_KEYDOWN) {
+        return false;
+    }
+    switch (vk) {
+        case 0x31:
+            WriteStatusF("DELETE NET ENTRY");
+            FlushArpCache();
+            return true;
+        case 0x32:
+            OnBarCommand(kBtnConnect);
+            return true;
+        case 0x33:
+            OnBarCommand(kBtnDisconnect);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void VelnorClientView::LoadConnectionFile() {
+    const config_files::ConnectionForm form =
+        config_files::LoadConnection(config_files::ConnectionFilePath());
+    SetEditText(IDC_ADDRESS, form.url);
+    SetEditText(IDC_USER, form.user);
+    SetEditText(IDC_PASSWORD, form.password);
+    SetEditText(IDC_PORT, form.port);
+    m_videoStandard = form.videoStandard;
+}
+
+bool VelnorClientView::eventFilter(QObject* watched, QEvent* e) {
+    // Key mode looks at every key pressed anywhere in the view before the
+    // focused control does.
+    if (e->type() == QEvent::KeyPress && m_keyMode) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w != nullptr && (w == this || isAncestorOf(w))) {
+            auto* ke = static_cast<QKeyEvent*>(e);
+            if (PreTranslateKey(WM_KEYDOWN,
+                                VirtualKeyFromQt(ke->key(), ke->modifiers() & Qt::KeypadModifier))) {
+                return true;
+            }
+        }
+    }
+    return Window::eventFilter(watched, e);
+}
+
+void VelnorClientView::CloseOwnedWindows() {
+    // The panels, the setup sheet and the waiting dialog are closed by their
+    // owners as they arrive; the key-panel button shows released.
+    CloseWaitingDialog();
+    SetButtonChecked(kBtnKeyPanel, false);
+}
+
+void VelnorClientView::HideOwnedWindows() {
+    HidePlayPanel();
+    ToggleKeyPanel(false);
+    SetButtonChecked(kBtnKeyPanel, false);
+}
+
+void VelnorClientView::Teardown() {
+    if (m_tornDown || !m_initialised) {
+        return;
+    }
+    m_tornDown = true;
+    if (m_connectState == 1) {
+        Send(packets::EncodeLogout());
+        Disconnect();
+    }
+    CloseOwnedWindows();
+    DestroyDisplay();
+    if (m_transport != nullptr) {
+        NSMGAPI_Disconnect(m_transport);
+        NSMGAPI_Destroy(m_transport);
+        m_transport = nullptr;
+    }
+    m_connectState = 2;
+    m_audioState = 0;
+    m_videoInfo = {};
+    if (m_linkTimer) {
+        m_tickSource->Stop();
+        m_linkTimer = false;
+    }
+    StopCapture();
+    StopTalkPlayback();
+    ReleaseStreamBuffers();
+    m_versionText.clear();
+    m_loginReply = {};
+    m_dvrTime = {};
+    m_showStats = false;
+    m_rawSearchData.clear();
+    NSMGAPI_Uninitialize();
+}

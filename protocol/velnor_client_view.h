@@ -1,0 +1,246 @@
+#pragma once
+// VelnorClientView: the window in which the client does its work. It owns the
+// transport session to one recorder, runs connect -> hello -> login, keeps the
+// client view state that every other part of the client reads, dispatches
+// every network message, watches the link for silence and reconnects.
+//
+// Threads: everything runs on the window thread except OnLinkTick (the link
+// timer's thread). Fields read or written on another thread are atomics.
+
+#include <QPushButton>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control/status_texts.h"
+#include "platform/window.h"
+#include "protocol/packets.h"
+#include "protocol/qremotesocket.h"
+
+class ListBox;
+class QLabel;
+class QLineEdit;
+class NeighbourTable;
+
+// The source of the 1 ms link ticks; tests drive OnLinkTick themselves.
+class TickSource {
+public:
+    virtual ~TickSource() = default;
+    virtual bool Start(unsigned periodMs, std::function<void()> tick) = 0;
+    virtual void Stop() = 0;
+};
+
+// Child control ids of the view.
+enum ViewControlId : int {
+    IDC_ADDRESS = 201,
+    IDC_PORT = 202,
+    IDC_USER = 203,
+    IDC_PASSWORD = 204,
+    IDC_STATUS_LIST = 205,
+    IDC_PTZ_CHANNEL = 206,
+};
+
+// The 22 buttons of the view's bar: 20000 + 4k.
+enum BarButtonId : int {
+    kBtnConnect = 20000,
+    kBtnDisconnect = 20004,
+    kBtnExit = 20008,
+    kBtnKeyPanel = 20012,
+    kBtnSetup = 20016,
+    kBtnPtzFirst = 20020,
+    kBtnPtzChannelDown = 20028,
+    kBtnPtzChannelUp = 20032,
+    kBtnPtzLast = 20072,
+    kBtnTalk = 20076,
+    kBtnSearch = 20080,
+    kBtnPtzMode = 20084,
+};
+constexpr int kBarButtonCount = 22;
+constexpr int BarButtonId(int k) { return 20000 + 4 * k; }
+bool IsPtzPadButton(int id);
+
+class VelnorClientView : public Window {
+public:
+    explicit VelnorClientView(QWidget* parent = nullptr);
+    ~VelnorClientView() override;
+
+    // Once, right after creation: codecs, transport, form, buttons.
+    void Initialise();
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+    // --- connection lifecycle ---------------------------------------------
+    void Connect();
+    void OnConnectResult(bool success);
+    void OnHello(std::uint32_t value);
+    void OnLoginReply(const std::uint8_t* payload, std::uint32_t length);
+    void Disconnect();
+    void Teardown();
+    void OnLinkTick();  // link timer thread
+    void OnLinkIdle();
+    void FlushArpCache();
+    void CloseOwnedWindows();
+    void HideOwnedWindows();
+    void OnBarCommand(int id);
+    // Key mode: true when the key was consumed.
+    bool PreTranslateKey(UINT msg, WPARAM vk);
+
+    // --- dispatcher -----------------------------------------------------------
+    void DispatchPacket(const std::uint8_t* header, const std::uint8_t* payload);
+    void DispatchStream(const std::uint8_t* header, const std::uint8_t* descriptor);
+
+    // --- live-view commands ---------------------------------------------------
+    void SendRemoteKey(std::uint8_t group, std::uint8_t code);
+    void EnterLeavePtzMode();
+    void StepPtzChannel(int n);
+    void HoldPtz(int id);
+    void ReleasePtz(int id);
+    void FlushPtz();
+
+    // --- status list ------------------------------------------------------------
+    void WriteStatus(std::u16string_view text);
+    void WriteStatusF(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    std::u16string Lookup(std::u16string_view word) const;
+    void ShowMode(int code);
+    void ShowSpeed(std::uint8_t speedByte);
+    void CountFrame();
+    // Lines currently in the status list, oldest first.
+    std::vector<std::u16string> StatusLines() const;
+    // Called with every line written (the host's --print-status).
+    void SetStatusObserver(std::function<void(const std::u16string&)> observer);
+
+    // --- form and buttons -----------------------------------------------------------
+    // Fills the login form and the video standard from the connection file.
+    void LoadConnectionFile();
+    std::u16string EditText(int id) const;
+    void SetEditText(int id, const std::u16string& text);
+    bool ButtonEnabled(int id) const;
+    bool ButtonChecked(int id) const;
+    void SetButtonChecked(int id, bool checked);
+    void SetButtonEnabled(int id, bool enabled);
+
+    // --- test and host hooks ------------------------------------------------------------
+    void SetTickSource(std::unique_ptr<TickSource> source);
+    void SetNeighbourTable(NeighbourTable* table);
+    NSMG_SESSION Transport() const { return m_transport; }
+
+    // --- client view state ----------------------------------------------------------------
+    NSMG_SESSION m_transport = nullptr;
+    std::atomic<std::int32_t> m_connectState{2};  // 1 logged in, 0 attempt under way, 2 idle
+    std::atomic<std::int32_t> m_audioState{0};    // 0 idle, 1 requested, 2 announced, 3 active, 5 stop asked
+    std::atomic<std::int32_t> m_channelCount{16};
+    std::uint32_t m_serverHello = 0;
+    std::array<std::uint8_t, packets::kLoginReplySize> m_loginReply{};
+    std::atomic<std::uint8_t> m_videoSystemSeen{0};
+    std::uint32_t m_sessionId = 0;
+    bool m_linkTimer = false;  // the link timer runs
+    std::atomic<std::uint32_t> m_tickCount{0};
+    std::atomic<std::uint32_t> m_idleTicks{0};
+    HWND m_hCtrlWnd = kNoWindow;
+    std::int32_t m_videoStandard = 0;  // 1 NTSC, 0 PAL
+    std::string m_langFile;
+    bool m_keyMode = false;
+    std::atomic<bool> m_showStats{false};
+    std::uint8_t m_lastSpeedByte = 0;
+    status_texts::FrameStats m_stats;
+    std::u16string m_versionText;  // at most 24 units
+    std::atomic<bool> m_ptzMode{false};
+    std::int32_t m_heldPtzButton = 0;  // 0 none, a PTZ button id, -1 released
+    std::atomic<std::int32_t> m_playMode{0};
+    bool m_searchPending = false;
+    std::array<std::uint8_t, packets::kVideoHeaderSize> m_videoInfo{};
+    std::array<std::uint8_t, packets::kAudioHeaderSize> m_audioInfo{};
+    std::array<std::uint8_t, packets::kRecordRangeSize> m_dvrTime{};
+    // Frame rate of the video stream and its frame interval; a header that
+    // announces 0 frames per second keeps the last good rate.
+    std::atomic<std::uint32_t> m_framesPerSecond{30};
+    std::atomic<std::uint32_t> m_frameIntervalMs{1000 / 30};
+    std::atomic<bool> m_waitKeyFrame{true};
+    packets::EventSearchHeader m_eventSearch;
+    std::vector<std::uint8_t> m_rawSearchData;  // last record-list block, owned by the view
+    packets::TimeZoneRules m_timeZone;  // the recorder's time-zone rules as last received
+
+    // The PTZ channel last announced by the channel buttons; one per process.
+    static std::atomic<std::uint16_t> lastPtzChannel;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void AppendStatusLine(const std::u16string& line);
+    void CreateControls();
+    void CreateButtons();
+    void SetDisconnectedLook();
+    void SetConnectedLook();
+    void ApplyRights(std::uint32_t rights);
+    void SetGroupEnabled(int group, bool enabled);
+    void OnConnectButton();
+    void OnDisconnectButton();
+    void EndActiveTalk();
+    int PtzChannel() const;
+    void SetPtzChannel(int n);
+    bool Send(const packets::Packet& p);
+
+    // Received packets.
+    void OnRecordRange(const std::uint8_t* p, std::uint32_t len);
+    void OnEventSearchHeader(const std::uint8_t* p, std::uint32_t len);
+    void OnSession(const std::uint8_t* p, std::uint32_t len);
+    void OnVideoHeader(const std::uint8_t* p, std::uint32_t len);
+    void OnStreamSettings(const std::uint8_t* p, std::uint32_t len);
+    void OnStreamRestart();
+    void OnTalkReply(const std::uint8_t* p, std::uint32_t len);
+    void OnTalkStop();
+    void OnTalkState(const std::uint8_t* p, std::uint32_t len);
+    void OnTimeZone(const std::uint8_t* p, std::uint32_t len);
+    void OnAudioSettings(const std::uint8_t* p, std::uint32_t len);
+    void OnTalkOpen();
+    void OnTalkClose();
+    void OnTalkButton();
+    void OnPlayPanel(WPARAM w);
+    void OnCameraTitles(const std::uint8_t* data, std::uint32_t len);
+    void OnEventData(const std::uint8_t* data, std::uint32_t len);
+
+    // --- Seams: effects that the media pipeline, the panels, the search
+    // dialog and the setup sheet provide. Until they exist these do nothing.
+    void CreateStreamBuffers() {}
+    void ReleaseStreamBuffers() {}
+    void EmptyStreams() {}
+    void StartWorkers() {}
+    void StopWorkers() {}
+    void RecreateDecoder() {}
+    void ClearDisplay() {}
+    void DestroyDisplay() {}
+    void QueueVideoFrame(const std::uint8_t*, std::uint32_t) {}
+    void QueueAudio(std::uint32_t, const std::uint8_t*, std::uint32_t) {}
+    void QueueMicData(std::uint32_t, const std::uint8_t*) {}
+    void SetCameraTitle(std::uint32_t, const std::uint8_t*) {}
+    void OpenCapture() {}
+    void StopCapture() {}
+    void StopTalkPlayback() {}
+    void SetPlayerAutoStart() {}
+    void ShowWaitingDialog() {}
+    void CloseWaitingDialog() {}
+    void ShowPlayPanel(bool /*resetSpeed*/) {}
+    void HidePlayPanel() {}
+    void OpenSearchDialog() {}
+    void EventListIntake(const std::uint8_t*, std::uint32_t) {}
+    void PostToSearchDialog(UINT, WPARAM, LPARAM) {}
+    void OpenSetupSheet(const packets::StreamSettings&) {}
+    void FillAudioPage(const packets::AudioSettings&) {}
+    void ToggleKeyPanel(bool /*show*/) {}
+
+    QLineEdit* m_edits[4] = {};
+    ListBox* m_statusList = nullptr;
+    QLabel* m_ptzChannelLabel = nullptr;
+    std::array<QPushButton*, kBarButtonCount> m_buttons{};
+    std::unique_ptr<TickSource> m_tickSource;
+    NeighbourTable* m_neighbours = nullptr;
+    std::function<void(const std::u16string&)> m_statusObserver;
+    bool m_captureOpened = false;
+    bool m_initialised = false;
+    bool m_tornDown = false;
+};
