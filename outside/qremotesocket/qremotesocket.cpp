@@ -9,15 +9,21 @@
 
 namespace {
 
-qrs::Session* AsSession(NSMG_SESSION session) { return static_cast<qrs::Session*>(session); }
+qrs::Session* AsSession(NSMG_SESSION session) {
+    return static_cast<qrs::Session*>(session);
+}
 
 }  // namespace
 
 extern "C" {
 
-int NSMGAPI_Initialize() { return 1; }
+int NSMGAPI_Initialize() {
+    return 1;
+}
 
-NSMG_SESSION NSMGAPI_Create(HWND window) { return qrs::Session::Create(window); }
+NSMG_SESSION NSMGAPI_Create(HWND window) {
+    return qrs::Session::Create(window);
+}
 
 int NSMGAPI_Connect(NSMG_SESSION session, const _tagConnectSocketInfo* info) {
     if (session == nullptr || info == nullptr) {
@@ -67,7 +73,9 @@ void NSMGAPI_Disconnect(NSMG_SESSION session) {
     }
 }
 
-void NSMGAPI_Destroy(NSMG_SESSION session) { delete AsSession(session); }
+void NSMGAPI_Destroy(NSMG_SESSION session) {
+    delete AsSession(session);
+}
 
 void NSMGAPI_Uninitialize() {}
 
@@ -79,8 +87,12 @@ int QRS_GetPoolStats(NSMG_SESSION session, QRS_PoolStats* out) {
     return 1;
 }
 
-std::uint32_t QRS_BuffersInFlightAll() { return qrs::BuffersLentInProcess(); }
+std::uint32_t QRS_BuffersInFlightAll() {
+    return qrs::BuffersLentInProcess();
+}
 
-std::uint32_t QRS_PoolsAlive() { return qrs::PoolsAliveInProcess(); }
+std::uint32_t QRS_PoolsAlive() {
+    return qrs::PoolsAliveInProcess();
+}
 
 }  // extern "C"

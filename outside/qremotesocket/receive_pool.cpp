@@ -14,14 +14,22 @@ std::atomic<std::uint32_t> g_buffersLent{0};
 std::atomic<std::uint32_t> g_poolsAlive{0};
 }  // namespace
 
-std::uint32_t BuffersLentInProcess() { return g_buffersLent.load(); }
-std::uint32_t PoolsAliveInProcess() { return g_poolsAlive.load(); }
+std::uint32_t BuffersLentInProcess() {
+    return g_buffersLent.load();
+}
+std::uint32_t PoolsAliveInProcess() {
+    return g_poolsAlive.load();
+}
 
 // --- ReceiveBuffer -----------------------------------------------------------
 
-bool ReceiveBuffer::Deliverable() const { return m_generation == m_pool->Generation(); }
+bool ReceiveBuffer::Deliverable() const {
+    return m_generation == m_pool->Generation();
+}
 
-void ReceiveBuffer::Finished() { m_pool->Return(this); }
+void ReceiveBuffer::Finished() {
+    m_pool->Return(this);
+}
 
 // --- ReceivePool ---------------------------------------------------------------
 
@@ -41,7 +49,8 @@ std::shared_ptr<ReceivePool> ReceivePool::Create() {
     try {
         pool = std::shared_ptr<ReceivePool>(std::move(owner));
         for (std::size_t i = 0; i < kMaxBuffers; ++i) {
-            pool->m_buffers.push_back(std::unique_ptr<ReceiveBuffer>(new ReceiveBuffer(pool.get())));
+            pool->m_buffers.push_back(
+                std::unique_ptr<ReceiveBuffer>(new ReceiveBuffer(pool.get())));
         }
         pool->m_free.reserve(kMaxBuffers);
         for (auto it = pool->m_buffers.rbegin(); it != pool->m_buffers.rend(); ++it) {
@@ -53,7 +62,9 @@ std::shared_ptr<ReceivePool> ReceivePool::Create() {
     return pool;
 }
 
-ReceivePool::ReceivePool(int wakeFd) : m_wakeFd(wakeFd) { g_poolsAlive.fetch_add(1); }
+ReceivePool::ReceivePool(int wakeFd) : m_wakeFd(wakeFd) {
+    g_poolsAlive.fetch_add(1);
+}
 
 ReceivePool::~ReceivePool() {
     ::close(m_wakeFd);

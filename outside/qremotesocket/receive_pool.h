@@ -31,9 +31,9 @@
 #include <mutex>
 #include <vector>
 
+#include "outside/qremotesocket/transport_stats.h"
 #include "platform/messages.h"
 #include "protocol/qremotesocket.h"
-#include "outside/qremotesocket/transport_stats.h"
 
 namespace qrs {
 

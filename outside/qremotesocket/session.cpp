@@ -43,9 +43,13 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 // --- Connection ----------------------------------------------------------------
 
-Connection::~Connection() { ::close(fd); }
+Connection::~Connection() {
+    ::close(fd);
+}
 
-void Connection::Shutdown() { ::shutdown(fd, SHUT_RDWR); }
+void Connection::Shutdown() {
+    ::shutdown(fd, SHUT_RDWR);
+}
 
 // --- Session: window-thread side --------------------------------------------------
 
@@ -85,8 +89,8 @@ int Session::Connect(const _tagConnectSocketInfo& info) {
     ConnectRequest req;
     req.host = info.host;
     req.port = std::to_string(info.port);
-    const int seconds = info.waitLimit > 0 ? std::min(info.waitLimit, kMaxWaitSeconds)
-                                           : kDefaultWaitSeconds;
+    const int seconds =
+        info.waitLimit > 0 ? std::min(info.waitLimit, kMaxWaitSeconds) : kDefaultWaitSeconds;
     req.waitMs = seconds * 1000;
     req.bufferSize = info.bufferSize;
     {

@@ -98,7 +98,7 @@ private:
     std::atomic<bool> m_stop{false};  // Destroy: the I/O thread ends
 
     mutable std::mutex m_stateLock;  // guards the fields below
-    bool m_open = false;  // a connection or an attempt belongs to the client
+    bool m_open = false;             // a connection or an attempt belongs to the client
     std::optional<ConnectRequest> m_pending;
     std::shared_ptr<Connection> m_conn;
     std::uint32_t m_sendCap = 0;

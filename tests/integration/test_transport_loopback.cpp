@@ -469,8 +469,8 @@ TEST_F(TransportTest, EveryRouteArrivesWithItsHeaderAndData) {
         std::uint16_t type;
         Bytes data;
     } expected[] = {
-        {85, {0x01, 0x00, 0x01, 0x00}}, {87, {}},      {8, Pattern(32, 1)},
-        {83, Pattern(5000, 3)},         {134, big},    {99, {}},
+        {85, {0x01, 0x00, 0x01, 0x00}}, {87, {}},   {8, Pattern(32, 1)},
+        {83, Pattern(5000, 3)},         {134, big}, {99, {}},
     };
     for (std::size_t i = 0; i < packets.size(); ++i) {
         SCOPED_TRACE("packet " + std::to_string(i));
@@ -666,17 +666,32 @@ TEST_F(TransportTest, SendRules) {
     } cases[] = {
         {"command", [&] { return NSMGAPI_SendPacketData(session, 80, payload.data(), 84); }, 1,
          wire::kRouteCommand, 80, Bytes(payload.begin(), payload.begin() + 84)},
-        {"command without payload", [&] { return NSMGAPI_SendPacketData(session, 8, nullptr, 0); },
-         1, wire::kRouteCommand, 8, {}},
+        {"command without payload",
+         [&] { return NSMGAPI_SendPacketData(session, 8, nullptr, 0); },
+         1,
+         wire::kRouteCommand,
+         8,
+         {}},
         {"stream at the cap",
          [&] { return NSMGAPI_SendTypeStreamData(session, 99, payload.data(), 1000); }, 1,
          wire::kRouteStream, 99, payload},
         {"null payload with a length",
-         [&] { return NSMGAPI_SendPacketData(session, 80, nullptr, 84); }, 0, 0, 0, {}},
-        {"stream over the cap",
-         [&] { return NSMGAPI_SendTypeStreamData(session, 99, payload.data(), 1001); }, 0, 0, 0,
+         [&] { return NSMGAPI_SendPacketData(session, 80, nullptr, 84); },
+         0,
+         0,
+         0,
          {}},
-        {"null session", [&] { return NSMGAPI_SendPacketData(nullptr, 8, nullptr, 0); }, 0, 0, 0,
+        {"stream over the cap",
+         [&] { return NSMGAPI_SendTypeStreamData(session, 99, payload.data(), 1001); },
+         0,
+         0,
+         0,
+         {}},
+        {"null session",
+         [&] { return NSMGAPI_SendPacketData(nullptr, 8, nullptr, 0); },
+         0,
+         0,
+         0,
          {}},
     };
     for (const Case& c : cases) {
@@ -717,10 +732,14 @@ TEST_F(TransportTest, TwoThreadsSendingAtOnceNeverInterleave) {
             }
         }
     });
-    // Small commands beside blocks large enough that the socket takes them in
-    // pieces: only the transport's own locking keeps a frame together then.
-    auto CommandSize = [](int i) { return std::size_t{84} + static_cast<std::size_t>(i % 5) * 30000; };
-    auto StreamSize = [](int i) { return std::size_t{800} + static_cast<std::size_t>(i % 4) * 50000; };
+    // Frames large enough that the socket takes them in pieces: then only the
+    // transport's own locking keeps each frame together.
+    auto CommandSize = [](int i) {
+        return std::size_t{84} + static_cast<std::size_t>(i % 5) * 30000;
+    };
+    auto StreamSize = [](int i) {
+        return std::size_t{800} + static_cast<std::size_t>(i % 4) * 50000;
+    };
     std::thread commands([&] {
         for (int i = 0; i < kPerThread; ++i) {
             Bytes p = Pattern(CommandSize(i), i);

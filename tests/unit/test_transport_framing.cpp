@@ -34,8 +34,8 @@ void PrintTo(const Frame& f, std::ostream* os) {
 
 Bytes Encode(const Frame& f) {
     Bytes out(wire::kHeaderSize + f.payload.size());
-    wire::EncodeHeader(out.data(), wire::Header{f.route, f.type,
-                                                static_cast<std::uint32_t>(f.payload.size())});
+    wire::EncodeHeader(out.data(),
+                       wire::Header{f.route, f.type, static_cast<std::uint32_t>(f.payload.size())});
     std::copy(f.payload.begin(), f.payload.end(), out.begin() + wire::kHeaderSize);
     return out;
 }
@@ -125,8 +125,8 @@ TEST(FrameReader, StreamCutInTwoAtEveryOffset) {
     const Bytes all = Concat(kSample);
     for (std::size_t cut = 0; cut <= all.size(); ++cut) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
-        Parsed p = ParseChunks({Bytes(all.begin(), all.begin() + cut), Bytes(all.begin() + cut, all.end())},
-                               1024);
+        Parsed p = ParseChunks(
+            {Bytes(all.begin(), all.begin() + cut), Bytes(all.begin() + cut, all.end())}, 1024);
         EXPECT_FALSE(p.error);
         EXPECT_EQ(p.frames, kSample);
     }
@@ -160,11 +160,7 @@ TEST(FrameReader, PayloadCap) {
         std::size_t payload;
         bool ok;
     } cases[] = {
-        {100, 100, true},
-        {100, 101, false},
-        {1, 0, true},
-        {0, 0, true},
-        {0, 1, false},
+        {100, 100, true}, {100, 101, false}, {1, 0, true}, {0, 0, true}, {0, 1, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.cap) + "/" + std::to_string(c.payload));
@@ -195,16 +191,11 @@ TEST(FrameReader, HeadersThatAreNotOurs) {
         std::uint8_t value;
         bool ok;
     } cases[] = {
-        {"magic low byte", 0, 0x00, false},
-        {"magic high byte", 1, 0x57, false},
-        {"version 0", 2, 0, false},
-        {"version 2", 2, 2, false},
-        {"route 0", 3, 0, false},
-        {"route 4", 3, 4, false},
-        {"route 255", 3, 255, false},
-        {"route 3", 3, 3, true},
-        {"reserved byte 4", 4, 0xAB, true},
-        {"reserved byte 15", 15, 0xCD, true},
+        {"magic low byte", 0, 0x00, false}, {"magic high byte", 1, 0x57, false},
+        {"version 0", 2, 0, false},         {"version 2", 2, 2, false},
+        {"route 0", 3, 0, false},           {"route 4", 3, 4, false},
+        {"route 255", 3, 255, false},       {"route 3", 3, 3, true},
+        {"reserved byte 4", 4, 0xAB, true}, {"reserved byte 15", 15, 0xCD, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -265,7 +256,7 @@ TEST(FrameReader, WaitsForItsBufferBeforeTakingMore) {
 
 TEST(FrameReader, RawHeaderIsKeptAsReceived) {
     Bytes frame = Encode({wire::kRouteCommand, 1, Pattern(32, 0)});
-    frame[4] = 0x12;   // reserved bytes are passed on untouched
+    frame[4] = 0x12;  // reserved bytes are passed on untouched
     frame[13] = 0x34;
     FrameReader reader(1024);
     std::size_t used = 0;
