@@ -38,5 +38,10 @@ bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
 // not exist or is destroyed before handling the message.
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+// Handles the messages that other threads have sent to targets of the calling
+// thread and are waiting on. The event loop does this by itself; a thread that
+// blocks for a while in some other wait calls it so that senders go on.
+void DispatchSentMessages();
+
 // True while a target with this handle exists.
 bool IsWindow(HWND hwnd);

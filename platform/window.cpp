@@ -84,36 +84,48 @@ void PostedEvent::operator delete(void* p) {
     ::operator delete(p);
 }
 
-// A message sent from another thread: the sender waits on the state until the
-// event has been handled or dropped.
-struct SendState {
-    std::mutex lock;
-    std::condition_variable done;
-    bool finished = false;
+// Messages sent from another thread wait in a queue per receiving thread, so
+// that the receiver can take them both from its event loop and while it waits
+// for something else (DispatchSentMessages), as a window thread must when it
+// stops a worker that is sending to it.
+struct SendRecord {
+    HWND hwnd;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
     LRESULT result = 0;
+    bool done = false;
 };
+std::mutex g_sendLock;
+std::condition_variable g_sendDone;
+std::unordered_map<QThread*, std::vector<std::shared_ptr<SendRecord>>>& SendQueues() {
+    static auto* queues = new std::unordered_map<QThread*, std::vector<std::shared_ptr<SendRecord>>>();
+    return *queues;
+}
 
-class SentEvent : public QEvent {
+void Complete(SendRecord& r, LRESULT result) {
+    {
+        std::lock_guard<std::mutex> lock(g_sendLock);
+        r.result = result;
+        r.done = true;
+    }
+    g_sendDone.notify_all();
+}
+
+// The wake-up for a thread that has sent messages waiting.
+class SentWakeEvent : public QEvent {
 public:
-    SentEvent(UINT msg, WPARAM w, LPARAM l, std::shared_ptr<SendState> state)
-        : QEvent(kSentType), m_msg(msg), m_wParam(w), m_lParam(l), m_state(std::move(state)) {}
-    ~SentEvent() override {
-        std::lock_guard<std::mutex> lock(m_state->lock);
-        m_state->finished = true;
-        m_state->done.notify_all();
-    }
-    void SetResult(LRESULT r) {
-        std::lock_guard<std::mutex> lock(m_state->lock);
-        m_state->result = r;
-    }
-
-    UINT m_msg;
-    WPARAM m_wParam;
-    LPARAM m_lParam;
-
-private:
-    std::shared_ptr<SendState> m_state;
+    SentWakeEvent() : QEvent(kSentType) {}
 };
+
+MessageTarget* FindTargetOnThisThread(HWND hwnd) {
+    std::lock_guard<std::mutex> lock(g_registryLock);
+    auto it = Registry().find(hwnd);
+    if (it == Registry().end() || it->second.object->thread() != QThread::currentThread()) {
+        return nullptr;
+    }
+    return it->second.target;
+}
 
 WPARAM MouseKeyState(Qt::MouseButtons buttons, Qt::KeyboardModifiers mods) {
     WPARAM k = 0;
@@ -147,27 +159,52 @@ bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, MessageTicke
 
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     MessageTarget* direct = nullptr;
-    auto state = std::make_shared<SendState>();
+    std::shared_ptr<SendRecord> record;
     {
         std::lock_guard<std::mutex> lock(g_registryLock);
         auto it = Registry().find(hwnd);
         if (it == Registry().end()) {
             return 0;
         }
-        if (it->second.object->thread() == QThread::currentThread()) {
+        QThread* thread = it->second.object->thread();
+        if (thread == QThread::currentThread()) {
             direct = it->second.target;
         } else {
-            QCoreApplication::postEvent(it->second.object,
-                                        new SentEvent(msg, wParam, lParam, state),
+            record = std::make_shared<SendRecord>(SendRecord{hwnd, msg, wParam, lParam});
+            {
+                std::lock_guard<std::mutex> sendLock(g_sendLock);
+                SendQueues()[thread].push_back(record);
+            }
+            QCoreApplication::postEvent(it->second.object, new SentWakeEvent,
                                         Qt::HighEventPriority);
         }
     }
     if (direct != nullptr) {
         return direct->WindowProc(msg, wParam, lParam);
     }
-    std::unique_lock<std::mutex> lock(state->lock);
-    state->done.wait(lock, [&] { return state->finished; });
-    return state->result;
+    std::unique_lock<std::mutex> lock(g_sendLock);
+    g_sendDone.wait(lock, [&] { return record->done; });
+    return record->result;
+}
+
+void DispatchSentMessages() {
+    QThread* self = QThread::currentThread();
+    for (;;) {
+        std::shared_ptr<SendRecord> record;
+        {
+            std::lock_guard<std::mutex> lock(g_sendLock);
+            auto it = SendQueues().find(self);
+            if (it == SendQueues().end() || it->second.empty()) {
+                return;
+            }
+            record = it->second.front();
+            it->second.erase(it->second.begin());
+        }
+        MessageTarget* target = FindTargetOnThisThread(record->hwnd);
+        Complete(*record, target != nullptr
+                              ? target->WindowProc(record->msg, record->wParam, record->lParam)
+                              : 0);
+    }
 }
 
 bool IsWindow(HWND hwnd) {
@@ -192,10 +229,34 @@ MessageTarget::MessageTarget(QObject* object) : m_object(object) {
 MessageTarget::~MessageTarget() { Unregister(); }
 
 void MessageTarget::Unregister() {
-    std::lock_guard<std::mutex> lock(g_registryLock);
-    if (m_hwnd != kNoWindow) {
+    HWND gone = kNoWindow;
+    {
+        std::lock_guard<std::mutex> lock(g_registryLock);
+        if (m_hwnd == kNoWindow) {
+            return;
+        }
         Registry().erase(m_hwnd);
+        gone = m_hwnd;
         m_hwnd = kNoWindow;
+    }
+    // Senders still waiting for this target get 0 now; their wake-up events
+    // die with the object.
+    std::vector<std::shared_ptr<SendRecord>> orphans;
+    {
+        std::lock_guard<std::mutex> lock(g_sendLock);
+        for (auto& [thread, queue] : SendQueues()) {
+            for (auto it = queue.begin(); it != queue.end();) {
+                if ((*it)->hwnd == gone) {
+                    orphans.push_back(*it);
+                    it = queue.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+    }
+    for (auto& r : orphans) {
+        Complete(*r, 0);
     }
 }
 
@@ -230,10 +291,7 @@ bool MessageTarget::HandlePlatformEvent(QEvent* e) {
         return true;
     }
     if (e->type() == kSentType) {
-        auto* se = static_cast<SentEvent*>(e);
-        if (m_hwnd != kNoWindow) {
-            se->SetResult(WindowProc(se->m_msg, se->m_wParam, se->m_lParam));
-        }
+        DispatchSentMessages();
         return true;
     }
     if (e->type() == QEvent::Timer) {

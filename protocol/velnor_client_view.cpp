@@ -20,6 +20,7 @@
 #include "platform/neighbour_table.h"
 #include "platform/periodic_timer.h"
 #include "platform/textconv.h"
+#include "media/viewcore.h"
 #include "protocol/client_messages.h"
 
 std::atomic<std::uint16_t> VelnorClientView::lastPtzChannel{0};
@@ -109,7 +110,15 @@ bool IsPtzPadButton(int id) {
            id != kBtnPtzChannelDown && id != kBtnPtzChannelUp;
 }
 
-VelnorClientView::VelnorClientView(QWidget* parent) : Window(parent) {
+VelnorClientView::VelnorClientView(QWidget* parent)
+    : Window(parent),
+      m_streams(std::make_unique<StreamBuffers>()),
+      m_decompressWorker("Decompress", [this] { DecodeStep(); }),
+      m_displayWorker("Display", [this] { DisplayStep(); }),
+      m_audioOutWorker("AudioOut", [this] { AudioOutStep(); }),
+      m_audioInWorker("AudioIn", [this] { SendMicRecord(); }),
+      m_decoder(&VidcoreDecoder()),
+      m_displaySink(&ViewcoreSink()) {
     m_tickSource = std::make_unique<PeriodicTickSource>();
     m_neighbours = &SystemNeighbourTable();
     CreateControls();
@@ -192,7 +201,6 @@ void VelnorClientView::Initialise() {
         return;
     }
     m_initialised = true;
-    CreateStreamBuffers();
     m_versionText = status_texts::VersionText(
         [] () -> std::optional<std::pair<std::uint32_t, std::uint32_t>> {
             std::uint32_t ms = 0, ls = 0;
@@ -203,6 +211,7 @@ void VelnorClientView::Initialise() {
             return std::nullopt;
         }(),
         kVersionTextUnits);
+    CreateMedia();
     NSMGAPI_Initialize();
     m_transport = NSMGAPI_Create(hwnd());
     m_langFile = config_files::BuildLanguagePath(
@@ -333,8 +342,10 @@ void VelnorClientView::AppendStatusLine(const std::u16string& line) {
 void VelnorClientView::ShowMode(int code) { WriteStatus(status_texts::ModeName(code)); }
 
 void VelnorClientView::ShowSpeed(std::uint8_t speedByte) {
-    auto line = status_texts::SpeedLine(speedByte, &m_lastSpeedByte,
+    std::uint8_t last = m_lastSpeedByte;
+    auto line = status_texts::SpeedLine(speedByte, &last,
                                         [this](std::u16string_view w) { return Lookup(w); });
+    m_lastSpeedByte = last;
     if (line) {
         WriteStatus(*line);
     }
@@ -375,7 +386,7 @@ bool VelnorClientView::Send(const packets::Packet& p) {
 // --- connection ----------------------------------------------------------------------
 
 void VelnorClientView::OnConnectButton() {
-    RecreateDecoder();
+    RestartDecoder();
     m_lastSpeedByte = 0;
     m_stats = {};
     m_playMode = 0;
@@ -491,8 +502,7 @@ void VelnorClientView::Disconnect() {
     StopWorkers();
     NSMGAPI_Disconnect(m_transport);
     EmptyStreams();
-    ClearDisplay();
-    m_waitKeyFrame = true;
+    DPMGAPI_DisplayClear();
     m_stats = {};
     m_heldPtzButton = 0;
     m_lastSpeedByte = 0;
@@ -618,7 +628,6 @@ void VelnorClientView::Teardown() {
         Disconnect();
     }
     CloseOwnedWindows();
-    DestroyDisplay();
     if (m_transport != nullptr) {
         NSMGAPI_Disconnect(m_transport);
         NSMGAPI_Destroy(m_transport);
@@ -633,7 +642,7 @@ void VelnorClientView::Teardown() {
     }
     StopCapture();
     StopTalkPlayback();
-    ReleaseStreamBuffers();
+    DestroyMedia();
     m_versionText.clear();
     m_loginReply = {};
     m_dvrTime = {};

@@ -13,10 +13,17 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "control/status_texts.h"
+#include "media/deinterlace.h"
+#include "media/media_devices.h"
+#include "media/pacing.h"
+#include "media/stream_buffers.h"
+#include "media/time_manager.h"
+#include "media/worker_thread.h"
 #include "platform/window.h"
 #include "protocol/packets.h"
 #include "protocol/qremotesocket.h"
@@ -93,6 +100,22 @@ public:
     void DispatchPacket(const std::uint8_t* header, const std::uint8_t* payload);
     void DispatchStream(const std::uint8_t* header, const std::uint8_t* descriptor);
 
+    // --- media pipeline (media/view_media.cpp) ----------------------------------
+    // Intake on the window thread.
+    void QueueVideoFrame(const std::uint8_t* data, std::uint32_t length);
+    void QueueMicData(std::uint32_t count, const std::uint8_t* data);
+    void FlushStreams();
+    // Worker steps.
+    void DecodeStep();
+    void DisplayStep();
+    void AudioOutStep();
+    void SendMicRecord();
+    void StartWorkers();
+    void StopWorkers();
+    // Tests watch the decoder and display calls through these.
+    void SetMediaDevices(VideoDecoder* decoder, DisplaySink* sink);
+    StreamBuffers& Streams() { return *m_streams; }
+
     // --- live-view commands ---------------------------------------------------
     void SendRemoteKey(std::uint8_t group, std::uint8_t code);
     void EnterLeavePtzMode();
@@ -145,7 +168,7 @@ public:
     std::string m_langFile;
     bool m_keyMode = false;
     std::atomic<bool> m_showStats{false};
-    std::uint8_t m_lastSpeedByte = 0;
+    std::atomic<std::uint8_t> m_lastSpeedByte{0};
     status_texts::FrameStats m_stats;
     std::u16string m_versionText;  // at most 24 units
     std::atomic<bool> m_ptzMode{false};
@@ -159,10 +182,24 @@ public:
     // announces 0 frames per second keeps the last good rate.
     std::atomic<std::uint32_t> m_framesPerSecond{30};
     std::atomic<std::uint32_t> m_frameIntervalMs{1000 / 30};
-    std::atomic<bool> m_waitKeyFrame{true};
+    // Set by the first key frame; cleared by overflow, flush and disconnect.
+    std::atomic<bool> m_streamSynced{false};
+    std::uint32_t m_lastTimeStamp = 0;
     packets::EventSearchHeader m_eventSearch;
     std::vector<std::uint8_t> m_rawSearchData;  // last record-list block, owned by the view
-    packets::TimeZoneRules m_timeZone;  // the recorder's time-zone rules as last received
+    // The recorder's time rules: set on the window thread, read by the display
+    // worker for every picture, hence the lock.
+    TimeManager m_time;
+    mutable std::mutex m_timeLock;
+
+    // Display state (written by the display worker; reset on the window thread
+    // while the workers are stopped).
+    FrameStatusHeader m_currentStatus;
+    std::int32_t m_lastScreenMode = -1;
+    std::uint32_t m_channelEventActive = 0;
+    std::uint32_t m_keyLock = 0;
+    std::atomic<std::uint32_t> m_displayEnabled{1};
+    PacingState m_pacing;
 
     // The PTZ channel last announced by the channel buttons; one per process.
     static std::atomic<std::uint16_t> lastPtzChannel;
@@ -204,20 +241,29 @@ private:
     void OnCameraTitles(const std::uint8_t* data, std::uint32_t len);
     void OnEventData(const std::uint8_t* data, std::uint32_t len);
 
-    // --- Seams: effects that the media pipeline, the panels, the search
-    // dialog and the setup sheet provide. Until they exist these do nothing.
-    void CreateStreamBuffers() {}
-    void ReleaseStreamBuffers() {}
-    void EmptyStreams() {}
-    void StartWorkers() {}
-    void StopWorkers() {}
-    void RecreateDecoder() {}
-    void ClearDisplay() {}
-    void DestroyDisplay() {}
-    void QueueVideoFrame(const std::uint8_t*, std::uint32_t) {}
+    void CreateMedia();
+    void RestartDecoder();
+    void EmptyStreams();
+    void DestroyMedia();
+    // Display state changes that the display worker hands to the window thread
+    // in a private message.
+    static constexpr UINT kMsgDisplayState = 2001;
+    enum DisplayStateChange : WPARAM {
+        kSearchButtonState = 1,  // lParam: enabled
+        kPtzToggleState = 2,     // lParam: checked
+        kKeyLockOn = 3,
+        kKeyLockOff = 4,
+        kRefreshKeyPanel = 5,
+    };
+    void PostDisplayState(DisplayStateChange change, LPARAM value = 0);
+    void OnDisplayState(WPARAM change, LPARAM value);
+    std::uint32_t LoginRights() const;
+
+    // --- Seams: effects that the sound player, the panels, the search dialog
+    // and the setup sheet provide. Until they exist these do nothing.
+    void SetSoundVideoTimeStamp(std::uint32_t) {}
+    void RefreshKeyPanel() {}
     void QueueAudio(std::uint32_t, const std::uint8_t*, std::uint32_t) {}
-    void QueueMicData(std::uint32_t, const std::uint8_t*) {}
-    void SetCameraTitle(std::uint32_t, const std::uint8_t*) {}
     void OpenCapture() {}
     void StopCapture() {}
     void StopTalkPlayback() {}
@@ -237,6 +283,18 @@ private:
     ListBox* m_statusList = nullptr;
     QLabel* m_ptzChannelLabel = nullptr;
     std::array<QPushButton*, kBarButtonCount> m_buttons{};
+    std::unique_ptr<StreamBuffers> m_streams;
+    WorkerThread m_decompressWorker;
+    WorkerThread m_displayWorker;
+    WorkerThread m_audioOutWorker;
+    WorkerThread m_audioInWorker;
+    VideoDecoder* m_decoder;
+    DisplaySink* m_displaySink;
+    std::uint32_t m_decoderHandle = 0;
+    DecodeFrameParams m_decodeParams{};
+    std::int32_t m_audioDecoderHandle = -1;
+    std::int32_t m_audioEncoderHandle = -1;
+    Deinterlacer m_deinterlacer;
     std::unique_ptr<TickSource> m_tickSource;
     NeighbourTable* m_neighbours = nullptr;
     std::function<void(const std::u16string&)> m_statusObserver;

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <cstring>
 
+#include "media/viewcore.h"
 #include "protocol/client_messages.h"
 #include "protocol/velnor_client_view.h"
 
@@ -107,6 +108,9 @@ LRESULT VelnorClientView::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         case UM_PLAY_PANEL:
             OnPlayPanel(wParam);
             return 0;
+        case kMsgDisplayState:
+            OnDisplayState(wParam, lParam);
+            return 0;
         default:
             return Window::WindowProc(msg, wParam, lParam);
     }
@@ -186,9 +190,6 @@ void VelnorClientView::DispatchStream(const std::uint8_t* header, const std::uin
     const std::uint32_t len = bytes != nullptr ? ReadU32(descriptor + kStreamDescLengthOffset) : 0;
     switch (HeaderType(header)) {
         case PT_VIDEO:
-            if (m_showStats) {
-                CountFrame();
-            }
             QueueVideoFrame(bytes, len);
             break;
         case PT_AUDIO: {
@@ -270,22 +271,16 @@ void VelnorClientView::OnStreamSettings(const std::uint8_t* p, std::uint32_t len
     OpenSetupSheet(s);
 }
 
-void VelnorClientView::OnStreamRestart() {
-    EmptyStreams();
-    m_waitKeyFrame = true;
-}
+void VelnorClientView::OnStreamRestart() { FlushStreams(); }
 
 void VelnorClientView::OnTimeZone(const std::uint8_t* p, std::uint32_t len) {
     TimeZoneRules tz;
     if (!ParseTimeZone(p, len, &tz) || tz.validity != 1) {
         return;
     }
-    m_timeZone.validity = tz.validity;
-    m_timeZone.offsetMinutes = tz.offsetMinutes;
-    m_timeZone.dstOn = tz.dstOn;
-    // Rules whose end month lies before their start month are not taken.
-    if (tz.endMonth >= tz.startMonth) {
-        m_timeZone = tz;
+    {
+        std::lock_guard<std::mutex> lock(m_timeLock);
+        m_time.SetRules(tz);
     }
     if (m_connectState == 1) {
         Send(EncodeTimeZoneAck());
@@ -400,7 +395,7 @@ void VelnorClientView::OnCameraTitles(const std::uint8_t* bytes, std::uint32_t l
     const std::size_t count = CameraTitleRecordCount(m_loginReply[7], len);
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t* record = bytes + i * kCameraTitleRecordSize;
-        SetCameraTitle(ReadU32(record), record + 4);
+        DPMGAPI_SetCameraTitle(ReadU32(record), record + 4);
     }
 }
 

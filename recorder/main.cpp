@@ -1,7 +1,7 @@
 // qvelnor-recorder: the simulated recorder as a program. Prints
 // "listening on ADDR:PORT" once it accepts connections and runs until SIGINT or
-// SIGTERM. Exit codes: 0 after a signal or --help, 1 when it cannot listen,
-// 2 for bad options.
+// SIGTERM. Exit codes: 0 after a signal or --help, 1 when it cannot listen or
+// cannot start its video, 2 for bad options.
 
 #include <csignal>
 #include <cstdio>

@@ -8,11 +8,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
 #include "outside/qremotesocket/wire_format.h"
+#include "recorder/h264_encoder.h"
+#include "recorder/picture_composer.h"
 
 namespace recorder {
 
@@ -41,6 +44,28 @@ bool IsValidInit(const std::vector<std::uint8_t>& payload) {
            wire::ReadU32(payload.data() + 8) == wire::kProtocolVersion;
 }
 
+// The picture of the oversized-frame fault: wider and taller than the client's
+// largest (720 x 600).
+constexpr int kOversizedWidth = 1280;
+constexpr int kOversizedHeight = 720;
+constexpr int kMaxBurst = 1000;
+constexpr std::size_t kShortPayloadBytes = 60;
+
+std::string CheckVideoConfig(const RecorderConfig& c) {
+    if (c.videoWidth < 64 || c.videoWidth > 720 || c.videoWidth % 2 != 0 || c.videoHeight < 64 ||
+        c.videoHeight > 600 || c.videoHeight % 2 != 0) {
+        return "picture size must be even, 64 to 720 wide and 64 to 600 high: " +
+               std::to_string(c.videoWidth) + "x" + std::to_string(c.videoHeight);
+    }
+    if (c.fps < 1 || c.fps > 60) {
+        return "frame rate must be 1 to 60: " + std::to_string(c.fps);
+    }
+    if (c.gop < 1 || c.gop > 1000) {
+        return "key frame interval must be 1 to 1000: " + std::to_string(c.gop);
+    }
+    return {};
+}
+
 }  // namespace
 
 struct Recorder::Client {
@@ -55,6 +80,16 @@ struct Recorder::Client {
     std::vector<std::uint8_t> in;   // received bytes not yet framed
     std::vector<std::uint8_t> out;  // framed bytes not yet sent, from outPos
     std::size_t outPos = 0;
+    bool needKey = true;  // video: wait for a key frame before the next frame
+    std::uint64_t framesSent = 0;
+};
+
+// One video frame as every client gets it.
+struct Recorder::OutFrame {
+    std::vector<std::uint8_t> header;  // PT_VIDEO command payload
+    std::vector<std::uint8_t> block;   // frame status header + H.264 data
+    bool key = false;
+    bool ignoreBacklog = false;  // burst frames: queued however far behind the client is
 };
 
 Recorder::Recorder() = default;
@@ -64,6 +99,25 @@ Recorder::~Recorder() {
 }
 
 bool Recorder::Start(const RecorderConfig& config, std::string* error) {
+    if (config.streamVideo) {
+        if (std::string why = CheckVideoConfig(config); !why.empty()) {
+            if (error) {
+                *error = why;
+            }
+            return false;
+        }
+    }
+    if (!StartListening(config, error)) {
+        return false;
+    }
+    if (config.streamVideo && !StartStreaming(error)) {
+        Stop();
+        return false;
+    }
+    return true;
+}
+
+bool Recorder::StartListening(const RecorderConfig& config, std::string* error) {
     auto fail = [&](const std::string& why) {
         if (error) {
             *error = why;
@@ -131,12 +185,21 @@ bool Recorder::Start(const RecorderConfig& config, std::string* error) {
     m_received.clear();
     m_receivedCounts.clear();
     m_stopping = false;
+    m_screen = ScreenState{};
+    m_screen.layout = config.initialLayout;
+    m_overlay = {};
+    m_overlayChanged = true;
+    m_forceKey = false;
+    m_faults = Faults{};
+    m_videoFramesSent = 0;
+    m_videoFramesSkipped = 0;
     m_running = true;
     m_thread = std::thread([this] { Run(); });
     return true;
 }
 
 void Recorder::Stop() {
+    StopStreaming();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_running) {
@@ -354,6 +417,10 @@ void Recorder::AcceptLocked() {
         }
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (m_config.socketSendBuffer > 0) {
+            ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &m_config.socketSendBuffer,
+                         sizeof m_config.socketSendBuffer);
+        }
         auto c = std::make_unique<Client>();
         c->id = m_nextClientId++;
         c->fd = fd;
@@ -476,6 +543,9 @@ void Recorder::HandleFrameLocked(Client& c, std::uint8_t route, std::uint16_t ty
                 c.dropAt = DeadlineAfter(now, m_config.dropAfterSeconds);
             }
             QueueLocked(c, wire::kRouteCommand, PT_LOGIN, EncodeLoginReply(reply));
+            if (c.loggedIn && m_streaming) {
+                BeginVideoLocked(c);
+            }
             if (c.loggedIn && (c.silentAt || c.dropAt)) {
                 Wake();  // the service thread takes the new deadline into its poll time-out
             }
@@ -556,6 +626,381 @@ void Recorder::CloseLocked(Client& c) {
     c.out.shrink_to_fit();
     c.outPos = 0;
     m_changed.notify_all();
+}
+
+// ---------------------------------------------------------------- live video
+
+bool Recorder::StartStreaming(std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) {
+            *error = why;
+        }
+        return false;
+    };
+    RecorderConfig config;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_running) {
+            return fail("the recorder is not running");
+        }
+        if (m_streaming) {
+            return true;
+        }
+        config = m_config;
+    }
+    if (std::string why = CheckVideoConfig(config); !why.empty()) {
+        return fail(why);
+    }
+    auto encoder = std::make_unique<H264Encoder>();
+    H264Encoder::Settings settings;
+    settings.width = config.videoWidth;
+    settings.height = config.videoHeight;
+    settings.fps = config.fps;
+    settings.gop = config.gop;
+    std::string why;
+    if (!encoder->Open(settings, &why)) {
+        return fail("cannot open the video encoder: " + why);
+    }
+    m_encoder = std::move(encoder);
+    m_composer =
+        std::make_unique<PictureComposer>(config.videoWidth, config.videoHeight, config.channels);
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streaming = true;
+    m_streamStop = false;
+    m_overlayChanged = true;
+    for (auto& entry : m_clients) {
+        Client& c = *entry.second;
+        if (!c.closed && c.loggedIn) {
+            BeginVideoLocked(c);
+        }
+    }
+    m_streamThread = std::thread([this] { StreamLoop(); });
+    return true;
+}
+
+void Recorder::StopStreaming() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_streaming) {
+            return;
+        }
+        m_streamStop = true;
+    }
+    m_streamWake.notify_all();
+    if (m_streamThread.joinable()) {
+        m_streamThread.join();
+    }
+    m_encoder.reset();
+    m_composer.reset();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streaming = false;
+    m_streamStop = false;
+}
+
+bool Recorder::Streaming() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_streaming;
+}
+
+void Recorder::SetScreenMode(std::uint8_t mode) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_screen.screenMode = mode;
+}
+
+void Recorder::SetDivision(std::uint8_t layout, std::uint8_t first) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_screen.layout = layout;
+    m_screen.layoutParam = first;
+    if (m_screen.screenMode == 4) {
+        m_screen.screenMode = 0;
+    }
+}
+
+void Recorder::SetPip(std::uint8_t mainChannel, std::uint8_t subChannel) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_screen.screenMode = 4;
+    m_screen.layoutParam = mainChannel;
+    m_screen.layoutExtra = subChannel;
+}
+
+void Recorder::SetPlaybackState(std::uint8_t state) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_screen.layoutExtra = state;
+}
+
+void Recorder::SetKeyLock(bool on) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_screen.keyLock = on ? 1 : 0;
+}
+
+void Recorder::SetChannelEvents(int channel, std::uint32_t bits) {
+    if (channel < 0 || channel >= ScreenState::kStatusWords) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_screen.channelStatus[static_cast<std::size_t>(channel)] = bits;
+}
+
+void Recorder::SetChannelOverlay(int channel, const std::string& text) {
+    if (channel < 0 || channel >= static_cast<int>(m_overlay.size())) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_overlay[static_cast<std::size_t>(channel)] = text;
+    m_overlayChanged = true;
+}
+
+ScreenState Recorder::CurrentScreen() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_screen;
+}
+
+int Recorder::SendFlush() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const int sent = BroadcastLocked(wire::kRouteCommand, PT_STREAM_SETTINGS_SET, {});
+    // A frame encoded before the flush must not reach a client after it.
+    for (auto& entry : m_clients) {
+        entry.second->needKey = true;
+    }
+    m_forceKey = true;
+    return sent;
+}
+
+void Recorder::InjectNoStartCode() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faults.noStartCode = true;
+}
+
+void Recorder::InjectShortPayload() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faults.shortPayload = true;
+}
+
+void Recorder::InjectOversizedPicture() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faults.oversized = true;
+}
+
+void Recorder::InjectZeroFrameRate() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faults.zeroFrameRate = true;
+}
+
+void Recorder::InjectBurst(int count) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faults.burst = std::clamp(count, 0, kMaxBurst);
+}
+
+std::uint64_t Recorder::VideoFramesSent() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_videoFramesSent;
+}
+
+std::uint64_t Recorder::VideoFramesSkipped() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_videoFramesSkipped;
+}
+
+std::uint64_t Recorder::VideoFramesSentTo(int clientId) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_clients.find(clientId);
+    return it == m_clients.end() || it->second->closed ? 0 : it->second->framesSent;
+}
+
+DateTime Recorder::ClockNow() const {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(now).count();
+    return DateTimeFromEpoch(seconds + m_config.clockOffsetSeconds);
+}
+
+void Recorder::BeginVideoLocked(Client& c) {
+    if (m_config.channels > 0) {
+        QueueLocked(c, wire::kRouteStream, PT_CAMERA_TITLES,
+                    EncodeCameraTitles(m_config.channels, m_config.cameraTitles));
+    }
+    c.needKey = true;
+    m_forceKey = true;  // so that it can start at once
+}
+
+// Frame n is due n / fps seconds after the start. The thread sleeps until then;
+// when it wakes more than a frame late (a slow machine, a long burst) it skips
+// to the latest due frame instead of sending the missed ones back to back.
+void Recorder::StreamLoop() {
+    const std::int64_t fps = m_config.fps;
+    const auto interval = std::chrono::nanoseconds(1'000'000'000 / fps);
+    const auto start = Clock::now();
+    std::uint64_t tick = 0;
+    for (;;) {
+        const auto due =
+            start + std::chrono::nanoseconds(static_cast<std::int64_t>(tick) * 1'000'000'000 / fps);
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_streamWake.wait_until(lock, due, [&] { return m_streamStop; })) {
+                return;
+            }
+        }
+        const auto now = Clock::now();
+        if (now - due > interval) {
+            const auto elapsed =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(now - start).count();
+            tick = static_cast<std::uint64_t>(elapsed * fps / 1'000'000'000);
+        }
+        StreamTick(tick);
+        ++tick;
+    }
+}
+
+bool Recorder::EncodeFrame(H264Encoder& encoder, const std::uint8_t* pixels,
+                           const ScreenState& screen, const DateTime& clock,
+                           std::uint32_t timeStampMs, OutFrame* frame) const {
+    std::vector<std::uint8_t> data;
+    bool key = false;
+    if (!encoder.Encode(pixels, &data, &key)) {
+        return false;
+    }
+    frame->key = key;
+    frame->header = EncodeVideoHeader(key, timeStampMs, static_cast<std::uint8_t>(m_config.fps));
+    frame->block.resize(kFrameStatusSize + data.size());
+    WriteFrameStatus(frame->block.data(), screen, clock);
+    std::memcpy(frame->block.data() + kFrameStatusSize, data.data(), data.size());
+    return true;
+}
+
+void Recorder::StreamTick(std::uint64_t tick) {
+    ScreenState screen;
+    Faults faults;
+    bool forceKey = false;
+    std::optional<std::array<std::string, 16>> overlay;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        bool anyone = false;
+        for (const auto& entry : m_clients) {
+            const Client& c = *entry.second;
+            anyone = anyone || (!c.closed && c.loggedIn && !c.silent);
+        }
+        if (!anyone) {
+            return;  // nothing composed or encoded while nobody watches
+        }
+        screen = m_screen;
+        // One kind of fault a frame: an oversized picture or a burst takes the
+        // frame's place; the others alter it.
+        if (m_faults.oversized) {
+            faults.oversized = std::exchange(m_faults.oversized, false);
+        } else if (m_faults.burst > 0) {
+            faults.burst = std::exchange(m_faults.burst, 0);
+        } else {
+            faults.noStartCode = std::exchange(m_faults.noStartCode, false);
+            faults.shortPayload = std::exchange(m_faults.shortPayload, false);
+            faults.zeroFrameRate = std::exchange(m_faults.zeroFrameRate, false);
+        }
+        if (!faults.oversized) {
+            forceKey = std::exchange(m_forceKey, false);
+        }
+        if (m_overlayChanged) {
+            overlay = m_overlay;
+            m_overlayChanged = false;
+        }
+    }
+    if (overlay) {
+        for (int ch = 0; ch < PictureComposer::kOverlayChannels; ++ch) {
+            m_composer->SetOverlayLine(ch, (*overlay)[static_cast<std::size_t>(ch)]);
+        }
+    }
+
+    const auto timeStampMs =
+        static_cast<std::uint32_t>(tick * 1000 / static_cast<std::uint64_t>(m_config.fps));
+    const DateTime clock = ClockNow();
+    std::vector<OutFrame> frames;
+    bool keyAfter = false;
+    if (faults.oversized) {
+        PictureComposer big(kOversizedWidth, kOversizedHeight, m_config.channels);
+        big.Compose(screen, clock, tick);
+        H264Encoder encoder;
+        H264Encoder::Settings settings;
+        settings.width = kOversizedWidth;
+        settings.height = kOversizedHeight;
+        settings.fps = m_config.fps;
+        settings.gop = m_config.gop;
+        OutFrame f;
+        if (encoder.Open(settings, nullptr) &&
+            EncodeFrame(encoder, big.Pixels(), screen, clock, timeStampMs, &f)) {
+            frames.push_back(std::move(f));
+        }
+        keyAfter = true;
+    } else if (faults.burst > 0) {
+        if (forceKey) {
+            m_encoder->ForceKeyFrame();
+        }
+        for (int i = 0; i < faults.burst; ++i) {
+            m_composer->ComposeNoise(static_cast<std::uint32_t>(tick * kMaxBurst + i));
+            OutFrame f;
+            if (EncodeFrame(*m_encoder, m_composer->Pixels(), screen, clock, timeStampMs, &f)) {
+                f.ignoreBacklog = true;
+                frames.push_back(std::move(f));
+            }
+        }
+        keyAfter = true;
+    } else {
+        m_composer->Compose(screen, clock, tick);
+        if (forceKey) {
+            m_encoder->ForceKeyFrame();
+        }
+        OutFrame f;
+        if (EncodeFrame(*m_encoder, m_composer->Pixels(), screen, clock, timeStampMs, &f)) {
+            if (faults.noStartCode && f.block.size() >= kFrameStatusSize + 4) {
+                f.block[kFrameStatusSize + 3] = 2;
+            }
+            if (faults.shortPayload) {
+                f.block.resize(std::min(f.block.size(), kShortPayloadBytes));
+            }
+            if (faults.zeroFrameRate) {
+                f.header[29] = 0;
+            }
+            frames.push_back(std::move(f));
+        }
+        keyAfter = faults.noStartCode || faults.shortPayload;
+    }
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    SendFramesLocked(frames);
+    if (keyAfter) {
+        m_forceKey = true;
+    }
+}
+
+void Recorder::SendFramesLocked(const std::vector<OutFrame>& frames) {
+    bool wantKey = false;
+    for (auto& entry : m_clients) {
+        Client& c = *entry.second;
+        for (const OutFrame& f : frames) {
+            if (c.closed || c.silent || !c.loggedIn) {
+                break;
+            }
+            const std::size_t pending = c.out.size() - c.outPos;
+            if (!f.ignoreBacklog && pending > m_config.videoBacklogBytes) {
+                c.needKey = true;  // it resumes at a key frame once drained
+                ++m_videoFramesSkipped;
+                continue;
+            }
+            if (c.needKey && !f.key) {
+                wantKey = true;
+                ++m_videoFramesSkipped;
+                continue;
+            }
+            QueueLocked(c, wire::kRouteCommand, PT_VIDEO, f.header);
+            QueueLocked(c, wire::kRouteStream, PT_VIDEO, f.block);
+            if (c.closed) {
+                break;
+            }
+            c.needKey = false;
+            ++c.framesSent;
+            ++m_videoFramesSent;
+        }
+    }
+    if (wantKey) {
+        m_forceKey = true;
+    }
 }
 
 }  // namespace recorder

@@ -101,7 +101,8 @@ bool ParseDstPoint(const std::string& text, std::uint8_t* const fields[5]) {
 
 std::string RecorderUsage() {
     return "Usage: qvelnor-recorder [options]\n"
-           "Simulated recorder: answers the client's login conversation over TCP.\n"
+           "Simulated recorder: answers the client's login conversation over TCP and\n"
+           "streams live video of its screen to every client logged in.\n"
            "\n"
            "  --listen ADDR:PORT       IPv4 address and port (default 127.0.0.1:50000;\n"
            "                           port 0 picks a free one)\n"
@@ -124,12 +125,25 @@ std::string RecorderUsage() {
            "  --drop-after SECONDS     after a login, close that connection\n"
            "  --log-packets FILE       one line per packet received:\n"
            "                           client=ID route=NAME type=N len=N payload=HEX\n"
+           "\n"
+           "Live video, streamed to every logged-in client:\n"
+           "  --no-video               log clients in without titles or video\n"
+           "  --size WxH               picture size, even, up to 720x600 (default 720x480)\n"
+           "  --fps N                  frames per second, 1-60 (default 30)\n"
+           "  --gop N                  frames from key frame to key frame, 1-1000\n"
+           "                           (default 30)\n"
+           "  --layout N               split screen at start: 1, 4, 9 or 16 (default 16)\n"
+           "  --title N:TEXT           title of channel N (1-based), at most 27 bytes;\n"
+           "                           repeatable (default CAM 01, CAM 02, ...)\n"
+           "  --clock-offset SECONDS   the recorder's clock runs this far from UTC\n"
+           "                           (default 0)\n"
            "  --help                   this text\n";
 }
 
 OptionsResult ParseRecorderOptions(const std::vector<std::string>& args, RecorderConfig* config,
                                    std::string* message) {
     RecorderConfig cfg;
+    cfg.streamVideo = true;
     bool usersGiven = false;
     std::string error;
 
@@ -246,6 +260,49 @@ OptionsResult ParseRecorderOptions(const std::vector<std::string>& args, Recorde
                  error = "expects a number of seconds, 0 or more";
              }
          }},
+        {"--size",
+         [&](const std::string& v) {
+             const auto x = v.find_first_of("xX");
+             long long w = 0;
+             long long h = 0;
+             if (x == std::string::npos || !ParseInteger(v.substr(0, x), 64, 720, &w) ||
+                 !ParseInteger(v.substr(x + 1), 64, 600, &h) || w % 2 != 0 || h % 2 != 0) {
+                 error = "expects WIDTHxHEIGHT, even numbers, 64x64 to 720x600";
+                 return;
+             }
+             cfg.videoWidth = static_cast<int>(w);
+             cfg.videoHeight = static_cast<int>(h);
+         }},
+        {"--fps", [&](const std::string& v) { integer(v, 1, 60, &cfg.fps); }},
+        {"--gop", [&](const std::string& v) { integer(v, 1, 1000, &cfg.gop); }},
+        {"--layout",
+         [&](const std::string& v) {
+             if (v == "1" || v == "4" || v == "9" || v == "16") {
+                 cfg.initialLayout = static_cast<std::uint8_t>(std::stoi(v));
+             } else {
+                 error = "expects 1, 4, 9 or 16";
+             }
+         }},
+        {"--title",
+         [&](const std::string& v) {
+             const auto colon = v.find(':');
+             long long channel = 0;
+             if (colon == std::string::npos ||
+                 !ParseInteger(v.substr(0, colon), 1, 255, &channel)) {
+                 error = "expects CHANNEL:TEXT with CHANNEL from 1 to 255";
+                 return;
+             }
+             std::string title = v.substr(colon + 1);
+             if (title.size() > kCameraTitleMaxLength) {
+                 title.resize(kCameraTitleMaxLength);
+             }
+             cfg.cameraTitles[static_cast<int>(channel) - 1] = std::move(title);
+         }},
+        {"--clock-offset",
+         [&](const std::string& v) {
+             // A century either way is plenty for a test clock.
+             integer(v, -3'155'760'000LL, 3'155'760'000LL, &cfg.clockOffsetSeconds);
+         }},
         {"--log-packets",
          [&](const std::string& v) {
              if (v.empty()) {
@@ -265,6 +322,14 @@ OptionsResult ParseRecorderOptions(const std::vector<std::string>& args, Recorde
         }
         if (name == "--help" || name == "-h") {
             return OptionsResult::kHelp;
+        }
+        if (name == "--no-video") {
+            if (value) {
+                *message = "--no-video takes no value";
+                return OptionsResult::kError;
+            }
+            cfg.streamVideo = false;
+            continue;
         }
         const Handler* handler = nullptr;
         for (const auto& [optionName, h] : handlers) {

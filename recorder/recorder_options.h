@@ -1,7 +1,7 @@
 #pragma once
 // Command line of the qvelnor-recorder program, turned into a RecorderConfig.
-// Each option takes its value as the next argument or after "=", e.g.
-// "--channels 8" or "--channels=8". RecorderUsage() lists them all.
+// Each option but --no-video takes its value as the next argument or after
+// "=", e.g. "--channels 8" or "--channels=8". RecorderUsage() lists them all.
 
 #include <string>
 #include <vector>
@@ -17,7 +17,8 @@ enum class OptionsResult {
 };
 
 // args are the program's arguments without the program name. *config starts
-// from the defaults of RecorderConfig (admin:1234 unless --user is given).
+// from the defaults of RecorderConfig (admin:1234 unless --user is given),
+// except that the program streams video unless --no-video is given.
 OptionsResult ParseRecorderOptions(const std::vector<std::string>& args, RecorderConfig* config,
                                    std::string* message);
 

@@ -3,8 +3,10 @@
 // conversation. Pure functions, no sockets: the server and the tests both use
 // them. All integers little-endian, every payload zero-filled.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -98,6 +100,58 @@ std::vector<std::uint8_t> EncodeSessionReply();
 
 // 4 bytes: the uint32 value.
 std::vector<std::uint8_t> EncodeU32(std::uint32_t value);
+
+// ---------------------------------------------------------------- live video
+
+// PT_VIDEO command header: 32 bytes; 4 uint32 key-frame flag (1/0); 16 uint32
+// time stamp in ms since the stream started; 29 uint8 frames per second.
+constexpr std::size_t kVideoHeaderSize = 32;
+std::vector<std::uint8_t> EncodeVideoHeader(bool keyFrame, std::uint32_t timeStampMs,
+                                            std::uint8_t framesPerSecond);
+
+// The recorder's screen as the frame status header reports it. The bytes are
+// sent as stored; their meaning depends on the screen mode (4 is
+// picture-in-picture, 1 playback).
+struct ScreenState {
+    static constexpr int kStatusWords = 16;
+    std::uint8_t screenMode = 0;   // 0 live
+    std::uint8_t layout = 16;      // split: 1, 4, 9 or 16 cells
+    std::uint8_t layoutParam = 0;  // split: first channel (0-based); PIP: main channel
+    std::uint8_t layoutExtra = 0;  // PIP: inset channel; playback: speed and direction bits
+    std::uint8_t keyLock = 0;      // 0 off
+    std::array<std::uint32_t, kStatusWords> channelStatus{};  // bits 0x300: channel event
+};
+
+// A broken-down time of the recorder's clock.
+struct DateTime {
+    int year = 2000;
+    int month = 1;  // 1..12
+    int day = 1;    // 1..31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+// Seconds since 1970-01-01 00:00:00 UTC, broken down without any time zone.
+DateTime DateTimeFromEpoch(std::int64_t seconds);
+
+// The 84 bytes before the H.264 data of every video frame: 0 day, 1 month,
+// 2 uint16 year, 4 zero, 5 second, 6 minute, 7 hour, 8 screen mode, 9 layout,
+// 10 layout parameter, 11 layout extra, 12 key lock, 13..19 zero, 20..83 the
+// sixteen uint32 channel status words.
+constexpr std::size_t kFrameStatusSize = 84;
+void WriteFrameStatus(std::uint8_t* out, const ScreenState& screen, const DateTime& clock);
+
+// PT_CAMERA_TITLES stream block: one 32-byte record per channel, uint32
+// channel index (0-based) then the title, NUL-padded to 28 bytes. A title is
+// cut to 27 bytes so that it always ends in a NUL.
+constexpr std::size_t kCameraTitleRecordSize = 32;
+constexpr std::size_t kCameraTitleMaxLength = 27;
+// "CAM 01" for channel 0.
+std::string DefaultCameraTitle(int channel);
+// `titles` by 0-based channel; channels without one get the default title.
+std::vector<std::uint8_t> EncodeCameraTitles(int channels,
+                                             const std::map<int, std::string>& titles);
 
 // The user ID and password of a login request. Each field is read up to its
 // first NUL or its end; bytes missing from a short payload count as zero, so a

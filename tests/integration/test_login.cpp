@@ -44,8 +44,8 @@ TEST_F(ViewFixture, LoginConversation) {
 
     EXPECT_EQ(m_view->m_sessionId, 0x1234u);
     EXPECT_EQ(m_view->m_channelCount, 16);
-    EXPECT_EQ(m_view->m_timeZone.offsetMinutes, 540);
-    EXPECT_EQ(m_view->m_timeZone.endMonth, 10);
+    EXPECT_EQ(m_view->m_time.rules().offsetMinutes, 540);
+    EXPECT_EQ(m_view->m_time.rules().endMonth, 10);
     EXPECT_EQ(m_timerStarts, 1);
     EXPECT_FALSE(m_view->ButtonEnabled(kBtnConnect));
     EXPECT_TRUE(m_view->ButtonEnabled(kBtnDisconnect));
@@ -134,9 +134,9 @@ TEST_F(ViewFixture, SessionAndTimeZoneRules) {
     ASSERT_TRUE(WaitPacket(PT_TIME_ZONE_ACK, 3));
     PumpFor(50);
     EXPECT_EQ(Packets(PT_TIME_ZONE_ACK).size(), 3u);
-    EXPECT_EQ(m_view->m_timeZone.offsetMinutes, 120);
-    EXPECT_EQ(m_view->m_timeZone.dstOn, 1);
-    EXPECT_NE(m_view->m_timeZone.startMonth, 10);
+    EXPECT_EQ(m_view->m_time.rules().offsetMinutes, 120);
+    EXPECT_EQ(m_view->m_time.rules().dstEnabled, 1u);
+    EXPECT_NE(m_view->m_time.rules().startMonth, 10);
 }
 
 TEST_F(ViewFixture, ConnectingToAClosedPortFails) {
@@ -321,9 +321,9 @@ TEST_F(ViewFixture, StreamSettingsSetRestartsTheStream) {
     StartRecorder();
     MakeView();
     LogIn();
-    m_view->m_waitKeyFrame = false;
+    m_view->m_streamSynced = true;
     m_recorder.SendCommand(PT_STREAM_SETTINGS_SET, {});
-    ASSERT_TRUE(PumpUntil([&] { return m_view->m_waitKeyFrame.load(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !m_view->m_streamSynced.load(); }));
 }
 
 TEST_F(ViewFixture, VideoHeaderWithZeroRateKeepsTheLastGoodRate) {

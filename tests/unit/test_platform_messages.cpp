@@ -179,3 +179,18 @@ TEST(Messages, ControlIdsFindChildren) {
     EXPECT_EQ(w.GetDlgItem(205), child);
     EXPECT_EQ(w.GetDlgItem(206), nullptr);
 }
+
+TEST(Messages, AWaitingThreadCanServeSendsWithoutItsEventLoop) {
+    RecordingWindow w;
+    const HWND h = w.hwnd();
+    std::atomic<LRESULT> result{-1};
+    std::thread t([&] { result = SendMessage(h, WM_USER + 7, 4, 0); });
+    // The window thread is busy waiting for the sender (as when it stops a
+    // worker that is writing a status line); it serves the send in between.
+    while (result == -1) {
+        DispatchSentMessages();
+        std::this_thread::yield();
+    }
+    t.join();
+    EXPECT_EQ(result, 8);
+}
