@@ -15,6 +15,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_modes.h"
 #include "media/deinterlace.h"
 
 namespace {
@@ -60,7 +61,9 @@ double MegapixelsPerSecond(const std::vector<std::uint8_t>& source, double secon
 
 }  // namespace
 
-int RunDeinterlaceBench(int argc, char** argv) {
+namespace bench {
+
+int RunDeinterlace(int argc, char** argv) {
     double seconds = 1.0;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
@@ -102,3 +105,5 @@ int RunDeinterlaceBench(int argc, char** argv) {
     std::printf("ratio %.2f\n", fast / reference);
     return 0;
 }
+
+}  // namespace bench

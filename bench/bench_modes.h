@@ -6,5 +6,8 @@ namespace bench {
 
 int RunDecode(int argc, char** argv);
 int RunSample(int argc, char** argv);
+int RunDeinterlace(int argc, char** argv);
+int RunPipeline(int argc, char** argv);
+int RunPipelineClient(int argc, char** argv);
 
 }  // namespace bench

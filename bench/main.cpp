@@ -16,6 +16,9 @@ struct Mode {
 constexpr Mode kModes[] = {
     {"decode", "decode FILE.h264 [--passes N]", bench::RunDecode},
     {"sample", "sample OUT.h264 [--frames N] [--size WxH] [--fps F] [--gop G]", bench::RunSample},
+    {"deinterlace", "deinterlace [--seconds S]", bench::RunDeinterlace},
+    {"pipeline", "pipeline --views N --seconds S [--fps F] [--size WxH]", bench::RunPipeline},
+    {"pipeline-client", "pipeline-client --port P   (started by pipeline)", bench::RunPipelineClient},
 };
 
 int Usage() {

@@ -24,7 +24,7 @@ public:
                  std::uint32_t mi, std::uint32_t s) override {
         DPMGAPI_SetTime(y, mo, d, h, mi, s);
     }
-    void Show(std::uint32_t w, std::uint32_t h, const std::uint8_t* bgr) override {
+    void Show(std::uint32_t w, std::uint32_t h, const std::uint8_t* bgr, std::uint32_t) override {
         DPMGAPI_DisplayVideoData(w, h, bgr);
     }
 };

@@ -27,7 +27,9 @@ public:
     virtual void SetMargin(std::uint32_t l, std::uint32_t t, std::uint32_t r, std::uint32_t b) = 0;
     virtual void SetTime(std::uint32_t year, std::uint32_t month, std::uint32_t day,
                          std::uint32_t hour, std::uint32_t minute, std::uint32_t second) = 0;
-    virtual void Show(std::uint32_t width, std::uint32_t height, const std::uint8_t* bgr) = 0;
+    // timeStampMs: the picture's presentation time stamp (not drawn).
+    virtual void Show(std::uint32_t width, std::uint32_t height, const std::uint8_t* bgr,
+                      std::uint32_t timeStampMs) = 0;
 };
 
 VideoDecoder& VidcoreDecoder();

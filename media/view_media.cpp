@@ -367,7 +367,7 @@ void VelnorClientView::DisplayStep() {
             m_deinterlacer.DeinterlaceRows(sb.displayStaging.get(), 640, static_cast<int>(height));
         }
         SetSoundVideoTimeStamp(timeStamp);
-        m_displaySink->Show(width, height, sb.displayStaging.get());
+        m_displaySink->Show(width, height, sb.displayStaging.get(), timeStamp);
         drawn = true;
     }
 

@@ -962,10 +962,15 @@ void Recorder::StreamTick(std::uint64_t tick) {
         keyAfter = faults.noStartCode || faults.shortPayload;
     }
 
-    std::lock_guard<std::mutex> lock(m_mutex);
-    SendFramesLocked(frames);
-    if (keyAfter) {
-        m_forceKey = true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        SendFramesLocked(frames);
+        if (keyAfter) {
+            m_forceKey = true;
+        }
+    }
+    if (m_config.onVideoQueued && !frames.empty()) {
+        m_config.onVideoQueued(timeStampMs);
     }
 }
 

@@ -45,6 +45,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -106,6 +107,9 @@ struct RecorderConfig {
     // A client with more unsent output than this gets no video frames until it
     // has drained below it again.
     std::size_t videoBacklogBytes = std::size_t{2} << 20;
+    // Called on the streaming thread right after a frame (its time stamp in
+    // ms) has been queued for the clients: the send time of the benchmarks.
+    std::function<void(std::uint32_t timeStampMs)> onVideoQueued;
     // SO_SNDBUF of each client connection; 0 leaves the system's own, which
     // grows to megabytes. A small one makes a slow client back up into the
     // recorder's queue soon, as over a slow link.

@@ -42,7 +42,9 @@ public:
                  std::uint32_t mi, std::uint32_t s) override {
         Log("Time", {y, mo, d, h, mi, s});
     }
-    void Show(std::uint32_t w, std::uint32_t h, const std::uint8_t*) override { Log("Show", {w, h}); }
+    void Show(std::uint32_t w, std::uint32_t h, const std::uint8_t*, std::uint32_t) override {
+        Log("Show", {w, h});
+    }
     void Log(const char* what, std::vector<std::uint32_t> args) { calls.push_back({what, args}); }
     std::vector<std::uint32_t> Last(const std::string& what) const {
         for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
