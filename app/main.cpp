@@ -1,4 +1,6 @@
-// qvelnor: a window that hosts the client view, for people and for scripts.
+// qvelnor: a window that hosts the client control, for people and for scripts.
+// The control is created by its class id through the component registry
+// (register it first: qvelnor-regsvr libQVelnorClient.so).
 //
 //   qvelnor [--host ADDR] [--port N] [--user ID] [--password PW] [--connect]
 //           [--print-status] [--headless] [--run-for SECONDS] [--snapshot FILE.png]
@@ -10,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "control/qvelnor_client_ctrl.h"
+#include "platform/com_registry.h"
 #include "platform/textconv.h"
 #include "protocol/client_messages.h"
 #include "protocol/velnor_client_view.h"
@@ -52,17 +56,23 @@ bool Parse(int argc, char** argv, Options* o) {
         };
         std::string seconds;
         if (a == "--host") {
-            if (!value(&o->host)) return false;
+            if (!value(&o->host))
+                return false;
         } else if (a == "--port") {
-            if (!value(&o->port)) return false;
+            if (!value(&o->port))
+                return false;
         } else if (a == "--user") {
-            if (!value(&o->user)) return false;
+            if (!value(&o->user))
+                return false;
         } else if (a == "--password") {
-            if (!value(&o->password)) return false;
+            if (!value(&o->password))
+                return false;
         } else if (a == "--snapshot") {
-            if (!value(&o->snapshot)) return false;
+            if (!value(&o->snapshot))
+                return false;
         } else if (a == "--run-for") {
-            if (!value(&seconds)) return false;
+            if (!value(&seconds))
+                return false;
             char* end = nullptr;
             o->runForSeconds = std::strtod(seconds.c_str(), &end);
             if (end == seconds.c_str() || *end != '\0' || o->runForSeconds < 0) {
@@ -87,17 +97,38 @@ bool Parse(int argc, char** argv, Options* o) {
     return true;
 }
 
-// The host's own window: it carries the view and closes when asked to.
+// The host's own window: it carries the control and closes when the control
+// asks it to (1225; once more from the control's final release).
 class HostWindow : public Window {
 public:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
         if (msg == UM_CLOSE_REQUEST) {
-            close();
+            if (!m_closing) {
+                m_closing = true;
+                close();
+            }
             return 0;
+        }
+        if (msg == WM_CLOSE) {
+            m_closing = true;
         }
         return Window::WindowProc(msg, wParam, lParam);
     }
+
+private:
+    bool m_closing = false;
 };
+
+HRESULT PutString(IDispatch* control, DISPID id, const std::string& value) {
+    const Variant arg = Variant::String(FromUtf8(value));
+    return control->Invoke(id, DISPATCH_PROPERTYPUT, &arg, 1, nullptr);
+}
+
+template <typename T>
+T* Query(IUnknown* object, const Guid& iid) {
+    void* p = nullptr;
+    return Succeeded(object->QueryInterface(iid, &p)) ? static_cast<T*>(p) : nullptr;
+}
 
 }  // namespace
 
@@ -114,30 +145,61 @@ int main(int argc, char** argv) {
 
     HostWindow host;
     host.setWindowTitle("QVelnor client");
-    auto* view = new VelnorClientView(&host);
-    host.resize(view->size());
-    if (options.printStatus) {
+
+    // The control, by its class id, from the library the registry names.
+    void* p = nullptr;
+    HRESULT hr = CreateInstanceFromRegistry(CLSID_QVelnorClientCtrl, IID_IDispatch, &p);
+    if (Failed(hr)) {
+        std::fprintf(stderr,
+                     "qvelnor: cannot create the client control (0x%08X)%s%s\n"
+                     "  registry: %s\n  register it with: qvelnor-regsvr libQVelnorClient.so\n",
+                     static_cast<unsigned>(hr), hr == CO_E_DLLNOTFOUND ? ": " : "",
+                     hr == CO_E_DLLNOTFOUND ? LastModuleLoadError().c_str() : "",
+                     ComponentRegistryPath().c_str());
+        return 1;
+    }
+    auto* control = static_cast<IDispatch*>(p);
+    auto* embedded = Query<IEmbeddedControl>(control, IID_IEmbeddedControl);
+    auto* viewAccess = Query<IClientViewAccess>(control, IID_IClientViewAccess);
+    if (embedded == nullptr || viewAccess == nullptr) {
+        std::fprintf(stderr, "qvelnor: the registered class is not the client control\n");
+        SafeRelease(embedded);
+        SafeRelease(viewAccess);
+        control->Release();
+        return 1;
+    }
+
+    // The properties before the window: creation puts the given ones over
+    // what the connection file filled in; SetAddr then applies a full set.
+    PutString(control, dispidURLorIP, options.host);
+    PutString(control, dispidPortNumber, options.port);
+    PutString(control, dispidUserID, options.user);
+    PutString(control, dispidUserPWD, options.password);
+
+    HWND controlWnd = kNoWindow;
+    hr = embedded->CreateControlWindow(host.hwnd(), ControlRect{}, &controlWnd);
+    embedded->Release();
+    if (Failed(hr)) {
+        std::fprintf(stderr, "qvelnor: the client control could not create its window\n");
+        viewAccess->Release();
+        control->Release();
+        return 1;
+    }
+    control->Invoke(dispidSetAddr, DISPATCH_METHOD, nullptr, 0, nullptr);
+
+    VelnorClientView* view = viewAccess->View();
+    if (options.printStatus && view != nullptr) {
         view->SetStatusObserver([](const std::u16string& line) {
             std::fprintf(stderr, "status: %s\n", ToUtf8(line).c_str());
             std::fflush(stderr);
         });
     }
-    view->Initialise();
-    view->m_hCtrlWnd = host.hwnd();
-    // The connection file first, then what the host was given.
-    view->LoadConnectionFile();
-    const std::pair<int, const std::string*> fields[] = {{IDC_ADDRESS, &options.host},
-                                                         {IDC_PORT, &options.port},
-                                                         {IDC_USER, &options.user},
-                                                         {IDC_PASSWORD, &options.password}};
-    for (const auto& [id, text] : fields) {
-        if (!text->empty()) {
-            view->SetEditText(id, FromUtf8(*text));
-        }
+    if (QWidget* w = WidgetFromHandle(controlWnd)) {
+        host.resize(w->size());
     }
     host.show();
 
-    if (options.connect) {
+    if (options.connect && view != nullptr) {
         PostMessage(view->hwnd(), UM_BUTTON_CLICK, kBtnConnect, 0);
     }
     if (options.runForSeconds > 0) {
@@ -150,9 +212,11 @@ int main(int argc, char** argv) {
             host.close();
         });
     }
-    QObject::connect(&app, &QApplication::lastWindowClosed, &app, [view] {
-        view->DestroyWindow();
-        QApplication::quit();
-    });
-    return app.exec();
+    QObject::connect(&app, &QApplication::lastWindowClosed, &app, &QApplication::quit);
+    const int rc = app.exec();
+    // The control goes before the window it lives in.
+    viewAccess->Release();
+    control->Release();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return rc;
 }

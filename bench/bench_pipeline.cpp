@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "bench/bench_modes.h"
+#include "panels/pixmart.h"
 #include "protocol/velnor_client_view.h"
 #include "recorder/recorder.h"
 
@@ -156,6 +157,7 @@ int RunClient(int argc, char** argv) {
     char* qtArgv[] = {name, nullptr};
     QApplication app(qtArgc, qtArgv);
 
+    BLDAPI_Initialize("ResKV.dll", 1);
     TimingDecoder decoder(VidcoreDecoder());
     TimingSink sink(ViewcoreSink(), decoder);
     auto* view = new VelnorClientView;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "media/sonicore.h"
+#include "panels/pixmart.h"
 #include "protocol/client_messages.h"
 #include "protocol/velnor_client_view.h"
 
@@ -15,8 +16,6 @@ namespace {
 
 constexpr std::uint8_t kStartCode[4] = {0, 0, 0, 1};
 constexpr std::uint32_t kMicRecordBytes = 800;
-// The display surface until the skin places it.
-constexpr DisplayRect kDisplayRect = {8, 8, 728, 488};
 
 bool IsAccessRestrictedMode(int mode) { return mode == 1 || mode == 2 || mode == 7 || mode == 15; }
 
@@ -39,7 +38,10 @@ void VelnorClientView::CreateMedia() {
     m_decoderHandle = m_decoder->Init();
     m_audioDecoderHandle = CODECAPI_AudioDecodeInit(4);
     m_audioEncoderHandle = CODECAPI_AudEncInit(4, 8000, 1);
-    DPMGAPI_CreateDisplay(hwnd(), &kDisplayRect, kDisplayOptionNone);
+    SkinRect video;
+    BLDAPI_GetResourceRect(kSkinVideoRect, &video);
+    const DisplayRect rect{video.left, video.top, video.right, video.bottom};
+    DPMGAPI_CreateDisplay(hwnd(), &rect, kDisplayOptionNone);
     DPMGAPI_SetDrawOSD(kOsdTime | kOsdTitles);
 }
 

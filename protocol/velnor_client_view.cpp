@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPainter>
 #include <QThread>
 #include <cstdarg>
@@ -15,7 +16,7 @@
 
 #include "control/config_files.h"
 #include "platform/codepage.h"
-#include "platform/listbox.h"
+#include "panels/tooltip_list_box.h"
 #include "platform/module_info.h"
 #include "platform/neighbour_table.h"
 #include "platform/periodic_timer.h"
@@ -43,45 +44,6 @@ public:
 private:
     PeriodicTimer m_timer;
 };
-
-// Placement of the controls until the skin gives their rectangles.
-struct PlainRect {
-    int id, x, y, w, h;
-};
-constexpr PlainRect kFormRects[] = {
-    {IDC_ADDRESS, 820, 12, 192, 24},  {IDC_PORT, 820, 42, 192, 24},
-    {IDC_USER, 820, 72, 192, 24},     {IDC_PASSWORD, 820, 102, 192, 24},
-    {IDC_STATUS_LIST, 740, 136, 272, 352},
-};
-constexpr const char* kFormLabels[] = {"Address", "Port", "User ID", "Password"};
-
-const char* ButtonCaption(int id) {
-    switch (id) {
-        case kBtnConnect: return "Connect";
-        case kBtnDisconnect: return "Disconnect";
-        case kBtnExit: return "Exit";
-        case kBtnKeyPanel: return "Key panel";
-        case kBtnSetup: return "Setup";
-        case 20020: return "Zoom +";
-        case 20024: return "Zoom -";
-        case kBtnPtzChannelDown: return "PTZ ch -";
-        case kBtnPtzChannelUp: return "PTZ ch +";
-        case 20036: return "Focus +";
-        case 20040: return "Focus -";
-        case 20044: return "Up";
-        case 20048: return "Up right";
-        case 20052: return "Right";
-        case 20056: return "Down right";
-        case 20060: return "Down";
-        case 20064: return "Down left";
-        case 20068: return "Left";
-        case 20072: return "Up left";
-        case kBtnTalk: return "Two-way";
-        case kBtnSearch: return "Search";
-        case kBtnPtzMode: return "PTZ mode";
-        default: return "";
-    }
-}
 
 // The unsigned number of an edit's text; 0 when it is not a number.
 std::int32_t UnsignedValue(const std::u16string& text) {
@@ -130,70 +92,96 @@ VelnorClientView::~VelnorClientView() {
 }
 
 void VelnorClientView::CreateControls() {
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    resize(1024, 640);
     const int limits[4] = {100, 5, 50, 20};
     for (int i = 0; i < 4; ++i) {
-        auto* label = new QLabel(QString::fromLatin1(kFormLabels[i]), this);
-        label->setGeometry(740, kFormRects[i].y, 76, kFormRects[i].h);
-        label->setStyleSheet("color: #c8ccd4;");
         auto* edit = new QLineEdit(this);
-        SetControlId(edit, kFormRects[i].id);
-        edit->setGeometry(kFormRects[i].x, kFormRects[i].y, kFormRects[i].w, kFormRects[i].h);
+        SetControlId(edit, IDC_ADDRESS + i);
         edit->setMaxLength(limits[i]);
-        edit->setStyleSheet("background: #101318; color: white; border: 1px solid #3a404c;");
+        edit->setFrame(false);
+        // White text on a transparent background: the form sits on the skin.
+        edit->setStyleSheet("background: transparent; color: white;");
         m_edits[i] = edit;
     }
     m_edits[3]->setEchoMode(QLineEdit::Password);
 
-    m_statusList = new ListBox(this);
+    m_statusList = new CToolTipListBox(this);
     SetControlId(m_statusList, IDC_STATUS_LIST);
-    const PlainRect& r = kFormRects[4];
-    m_statusList->setGeometry(r.x, r.y, r.w, r.h);
-    m_statusList->List()->setStyleSheet(
-        "background: #000000; color: white; border: 1px solid #3a404c;");
+    m_statusList->List()->setFrameShape(QFrame::NoFrame);
+    m_statusList->List()->setStyleSheet("background: transparent; color: white;");
+    m_statusList->List()->viewport()->setAutoFillBackground(false);
 
     m_ptzChannelLabel = new QLabel(QStringLiteral("1"), this);
     SetControlId(m_ptzChannelLabel, IDC_PTZ_CHANNEL);
     m_ptzChannelLabel->setAlignment(Qt::AlignCenter);
-    m_ptzChannelLabel->setStyleSheet("color: white; background: #000000;");
-
-    CreateButtons();
+    m_ptzChannelLabel->setStyleSheet("color: white; background: transparent;");
 }
 
-void VelnorClientView::CreateButtons() {
-    // Three rows under the video area. Clicks reach WindowProc as the skinned
-    // buttons' messages do.
+namespace {
+QRect ToQRect(const SkinRect& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
+SkinRect SkinRectOf(int id) {
+    SkinRect r;
+    BLDAPI_GetResourceRect(id, &r);
+    return r;
+}
+}  // namespace
+
+void VelnorClientView::LayOutSkin() {
+    m_skin = std::make_unique<SkinnedSurface>(*this);
     for (int k = 0; k < kBarButtonCount; ++k) {
-        const int id = BarButtonId(k);
-        auto* b = new QPushButton(QString::fromLatin1(ButtonCaption(id)), this);
-        SetControlId(b, id);
-        b->setFocusPolicy(Qt::NoFocus);
-        b->setGeometry(8 + (k % 8) * 91, 496 + (k / 8) * 34, 87, 30);
-        const bool toggle = id == kBtnKeyPanel || id == kBtnTalk || id == kBtnPtzMode;
-        b->setCheckable(toggle);
-        if (IsPtzPadButton(id)) {
-            b->setAutoRepeat(true);
-            b->setAutoRepeatDelay(500);
-            b->setAutoRepeatInterval(500);
-            connect(b, &QPushButton::pressed, this,
-                    [this, id] { PostMessage(hwnd(), UM_BUTTON_DOWN, id, 0); });
-            connect(b, &QPushButton::released, this, [this, id, b] {
-                // An auto-repeat tick releases and presses again; only the
-                // user's release ends the hold.
-                if (!b->isDown()) {
-                    PostMessage(hwnd(), UM_BUTTON_UP, id, 0);
-                }
-            });
-        }
-        connect(b, &QPushButton::clicked, this, [this, id, toggle](bool checked) {
-            PostMessage(hwnd(), UM_BUTTON_CLICK, id,
-                        MakeLParam(toggle ? 1 : 0, checked ? 1 : 0));
-        });
-        m_buttons[static_cast<std::size_t>(k)] = b;
+        m_skin->CreateButton(static_cast<UINT>(BarButtonId(k)));
     }
-    m_ptzChannelLabel->setGeometry(8 + 7 * 91, 496 + 2 * 34, 87, 30);
-    m_ptzChannelLabel->raise();
+    Button(kBtnKeyPanel)->MakeToggle(false);
+    Button(kBtnTalk)->MakeToggle(false);
+    Button(kBtnPtzMode)->MakeToggle(true);
+    for (int id = kBtnPtzFirst; id <= kBtnPtzLast; id += 4) {
+        if (IsPtzPadButton(id)) {
+            Button(id)->SetAutoRepeat(500);
+        }
+    }
+    for (int id = IDC_ADDRESS; id <= IDC_STATUS_LIST; ++id) {
+        GetDlgItem(id)->setGeometry(ToQRect(SkinRectOf(kSkinFirstControlRect + id - IDC_ADDRESS)));
+    }
+    m_ptzChannelLabel->setGeometry(ToQRect(SkinRectOf(kSkinPtzChannelRect)));
+    m_ptzChannelLabel->setText(QStringLiteral("1"));
+
+    CreateMedia();
+
+    // The background: pure blue is left out when it is painted, so the video
+    // surface (and any window placed there) shows through.
+    m_skin->LoadBackground(kSkinViewBackground);
+    QImage& back = m_skin->BackBuffer();
+    back = back.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < back.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(back.scanLine(y));
+        for (int x = 0; x < back.width(); ++x) {
+            if ((row[x] & 0x00FFFFFFu) == 0x000000FFu) {
+                row[x] = 0;
+            }
+        }
+    }
+    {
+        QPainter painter(&back);
+        PaintVersionText(painter);
+    }
+    m_skin->DrawAll();
+    const SkinRect& bk = m_skin->BackgroundRect();
+    if (parentWidget() == nullptr || size().isEmpty()) {
+        resize(bk.right, bk.bottom);
+    }
+    update();
+}
+
+void VelnorClientView::PaintVersionText(QPainter& painter) {
+    // White text with a one-pixel black outline, readable on any skin.
+    const QRect r = ToQRect(SkinRectOf(kSkinVersionRect));
+    const QString text = QString::fromStdU16String(m_versionText);
+    const int flags = Qt::AlignLeft | Qt::AlignVCenter;
+    painter.setPen(Qt::black);
+    for (const QPoint d : {QPoint(0, -1), QPoint(0, 1), QPoint(1, 0), QPoint(-1, 0)}) {
+        painter.drawText(r.translated(d), flags, text);
+    }
+    painter.setPen(Qt::white);
+    painter.drawText(r, flags, text);
 }
 
 void VelnorClientView::Initialise() {
@@ -211,9 +199,12 @@ void VelnorClientView::Initialise() {
             return std::nullopt;
         }(),
         kVersionTextUnits);
-    CreateMedia();
+    m_waitDlg.SetLookup([this](std::u16string_view section, std::u16string_view key) {
+        return config_files::Translate(m_langFile, section, key);
+    });
     NSMGAPI_Initialize();
     m_transport = NSMGAPI_Create(hwnd());
+    LayOutSkin();
     m_langFile = config_files::BuildLanguagePath(
         ModulePathOf(reinterpret_cast<const void*>(&IsPtzPadButton)));
     SetDisconnectedLook();
@@ -233,35 +224,35 @@ void VelnorClientView::SetEditText(int id, const std::u16string& text) {
     }
 }
 
-static QPushButton* ButtonOf(const std::array<QPushButton*, kBarButtonCount>& buttons, int id) {
-    const int k = (id - 20000) / 4;
-    if (id < 20000 || (id - 20000) % 4 != 0 || k >= kBarButtonCount) {
-        return nullptr;
-    }
-    return buttons[static_cast<std::size_t>(k)];
+ImageButton* VelnorClientView::Button(int id) const {
+    return m_skin != nullptr ? m_skin->Buttons().Find(static_cast<UINT>(id)) : nullptr;
 }
 
 bool VelnorClientView::ButtonEnabled(int id) const {
-    QPushButton* b = ButtonOf(m_buttons, id);
-    return b != nullptr && b->isEnabled();
+    const ImageButton* b = Button(id);
+    return b != nullptr && b->enabled != 0;
 }
 
 bool VelnorClientView::ButtonChecked(int id) const {
-    QPushButton* b = ButtonOf(m_buttons, id);
-    return b != nullptr && b->isChecked();
+    const ImageButton* b = Button(id);
+    return b != nullptr && b->checked != 0;
 }
 
 void VelnorClientView::SetButtonChecked(int id, bool checked) {
-    if (QPushButton* b = ButtonOf(m_buttons, id)) {
-        b->setChecked(checked);
+    if (ImageButton* b = Button(id)) {
+        b->SetChecked(checked);
     }
 }
 
 void VelnorClientView::SetButtonEnabled(int id, bool enabled) {
-    if (QPushButton* b = ButtonOf(m_buttons, id)) {
-        b->setEnabled(enabled);
+    if (ImageButton* b = Button(id)) {
+        b->SetEnabled(enabled);
     }
 }
+
+void VelnorClientView::ShowWaitingDialog() { m_waitDlg.Create(); }
+
+void VelnorClientView::CloseWaitingDialog() { m_waitDlg.Destroy(); }
 
 // Group 1: key panel, setup, two-way audio, search. Group 2: the PTZ pad, the
 // PTZ channel buttons and the PTZ-mode toggle.

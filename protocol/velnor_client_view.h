@@ -7,7 +7,6 @@
 // Threads: everything runs on the window thread except OnLinkTick (the link
 // timer's thread). Fields read or written on another thread are atomics.
 
-#include <QPushButton>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -24,11 +23,13 @@
 #include "media/stream_buffers.h"
 #include "media/time_manager.h"
 #include "media/worker_thread.h"
+#include "panels/skinned_surface.h"
+#include "panels/waiting_dialog.h"
 #include "platform/window.h"
 #include "protocol/packets.h"
 #include "protocol/qremotesocket.h"
 
-class ListBox;
+class CToolTipListBox;
 class QLabel;
 class QLineEdit;
 class NeighbourTable;
@@ -43,12 +44,21 @@ public:
 
 // Child control ids of the view.
 enum ViewControlId : int {
-    IDC_ADDRESS = 201,
+    IDC_ADDRESS = 201,  // skin rectangles 30100 .. 30104 for 201 .. 205
     IDC_PORT = 202,
     IDC_USER = 203,
     IDC_PASSWORD = 204,
     IDC_STATUS_LIST = 205,
     IDC_PTZ_CHANNEL = 206,
+};
+
+// Skin resources of the view.
+enum ViewSkinId : int {
+    kSkinViewBackground = 10001,
+    kSkinFirstControlRect = 30100,  // 30100 + (control id - 201)
+    kSkinVideoRect = 30105,
+    kSkinPtzChannelRect = 30106,
+    kSkinVersionRect = 30107,
 };
 
 // The 22 buttons of the view's bar: 20000 + 4k.
@@ -75,7 +85,8 @@ public:
     explicit VelnorClientView(QWidget* parent = nullptr);
     ~VelnorClientView() override;
 
-    // Once, right after creation: codecs, transport, form, buttons.
+    // Once, right after creation: codecs, transport, skin layout, form,
+    // buttons. The skin library must be initialised first.
     void Initialise();
 
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -210,7 +221,9 @@ protected:
 private:
     void AppendStatusLine(const std::u16string& line);
     void CreateControls();
-    void CreateButtons();
+    void LayOutSkin();
+    void PaintVersionText(QPainter& painter);
+    ImageButton* Button(int id) const;
     void SetDisconnectedLook();
     void SetConnectedLook();
     void ApplyRights(std::uint32_t rights);
@@ -268,8 +281,8 @@ private:
     void StopCapture() {}
     void StopTalkPlayback() {}
     void SetPlayerAutoStart() {}
-    void ShowWaitingDialog() {}
-    void CloseWaitingDialog() {}
+    void ShowWaitingDialog();
+    void CloseWaitingDialog();
     void ShowPlayPanel(bool /*resetSpeed*/) {}
     void HidePlayPanel() {}
     void OpenSearchDialog() {}
@@ -280,9 +293,13 @@ private:
     void ToggleKeyPanel(bool /*show*/) {}
 
     QLineEdit* m_edits[4] = {};
-    ListBox* m_statusList = nullptr;
+    CToolTipListBox* m_statusList = nullptr;
     QLabel* m_ptzChannelLabel = nullptr;
-    std::array<QPushButton*, kBarButtonCount> m_buttons{};
+    // The skin: the background as back buffer (pure blue made transparent, so
+    // the video shows through) and the 22 buttons of the bar.
+    std::unique_ptr<SkinnedSurface> m_skin;
+    bool m_mouseCaptured = false;
+    DLG_Waiting m_waitDlg;
     std::unique_ptr<StreamBuffers> m_streams;
     WorkerThread m_decompressWorker;
     WorkerThread m_displayWorker;

@@ -32,21 +32,48 @@ bool InTopLeftSquare(LPARAM l) {
 }  // namespace
 
 LRESULT VelnorClientView::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    // The bar's buttons: their redraws and repeat timers.
+    if (m_skin != nullptr && m_skin->HandleMessage(msg, wParam, lParam)) {
+        return 0;
+    }
+    const QPoint point(XFromLParam(lParam), YFromLParam(lParam));
     switch (msg) {
         case WM_DESTROY:
             Teardown();
             return 0;
         case WM_ERASEBKGND:
             if (QPainter* p = PaintPainter()) {
-                p->fillRect(rect(), QColor(0x1b, 0x1e, 0x24));
-                p->fillRect(8, 8, 720, 480, Qt::black);
+                p->fillRect(rect(), Qt::black);
             }
             return 1;
         case WM_PAINT:
+            // The back buffer already holds every button's current look; its
+            // pure-blue pixels are transparent, so the video shows through.
+            if (QPainter* p = PaintPainter(); p != nullptr && m_skin != nullptr) {
+                const SkinRect& bk = m_skin->BackgroundRect();
+                p->drawImage(QPoint(bk.left, bk.top), m_skin->BackBuffer());
+            }
+            return 0;
+        case WM_MOUSEMOVE:
+            if (m_skin != nullptr) {
+                m_skin->MoveAll((wParam & MK_LBUTTON) != 0, point);
+            }
             return 0;
         case WM_LBUTTONDOWN:
+            m_mouseCaptured = true;  // the widget keeps the mouse until release
+            if (m_skin != nullptr) {
+                m_skin->PressAll(point);
+            }
             if (InTopLeftSquare(lParam)) {
                 m_showStats = !m_showStats;
+            }
+            return 0;
+        case WM_LBUTTONUP:
+            if (m_mouseCaptured) {
+                m_mouseCaptured = false;
+                if (m_skin != nullptr) {
+                    m_skin->ReleaseAll(point);
+                }
             }
             return 0;
         case WM_RBUTTONDOWN:

@@ -11,6 +11,7 @@
 
 #include "platform/neighbour_table.h"
 #include "protocol/client_messages.h"
+#include "panels/pixmart.h"
 #include "protocol/velnor_client_view.h"
 #include "tests/test_support.h"
 
@@ -21,6 +22,7 @@ namespace {
 class ViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_EQ(BLDAPI_Initialize("ResKV.dll", 1), 0);
         m_view = new VelnorClientView;
         m_view->Initialise();
         m_view->SetNeighbourTable(&m_table);

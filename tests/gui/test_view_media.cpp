@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "panels/pixmart.h"
 #include "protocol/velnor_client_view.h"
 #include "tests/test_support.h"
 
@@ -63,6 +64,7 @@ public:
 class ViewMediaTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_EQ(BLDAPI_Initialize("ResKV.dll", 1), 0);
         m_view = new VelnorClientView;
         m_view->Initialise();
         m_view->SetMediaDevices(&m_decoder, &m_sink);

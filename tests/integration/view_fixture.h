@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "panels/pixmart.h"
 #include "protocol/client_messages.h"
 #include "protocol/velnor_client_view.h"
 #include "recorder/recorder.h"
@@ -35,6 +36,7 @@ protected:
     }
 
     void MakeView(const std::u16string& user = u"admin", const std::u16string& password = u"1234") {
+        ASSERT_EQ(BLDAPI_Initialize("ResKV.dll", 1), 0);
         m_view = new VelnorClientView;
         m_view->Initialise();
         m_view->SetTickSource(std::make_unique<ManualTickSource>(&m_timerStarts));
