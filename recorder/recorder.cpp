@@ -567,6 +567,12 @@ void Recorder::HandleFrameLocked(Client& c, std::uint8_t route, std::uint16_t ty
             c.silentAt.reset();
             c.dropAt.reset();
             break;
+        case PT_PTZ:
+            if (c.loggedIn && payload.size() >= 8) {
+                ShowPtzCommandLocked(static_cast<int>(wire::ReadU32(payload.data())),
+                                     static_cast<int>(wire::ReadU32(payload.data() + 4)));
+            }
+            break;
         default:
             break;  // PT_TIME_ZONE_ACK and the rest: recorded only
     }
@@ -740,6 +746,29 @@ void Recorder::SetChannelEvents(int channel, std::uint32_t bits) {
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_screen.channelStatus[static_cast<std::size_t>(channel)] = bits;
+}
+
+// The camera a PTZ command moves shows it along the bottom of its picture;
+// the line leaves the camera that had it before.
+void Recorder::ShowPtzCommandLocked(int channel, int code) {
+    static const std::map<int, const char*> kNames = {
+        {0, "UP"},          {1, "UP RIGHT"},  {2, "RIGHT"},     {3, "DOWN RIGHT"},
+        {4, "DOWN"},        {5, "DOWN LEFT"}, {6, "LEFT"},      {7, "UP LEFT"},
+        {10, "FOCUS FAR"},  {11, "FOCUS NEAR"}, {12, "ZOOM OUT"}, {13, "ZOOM IN"},
+        {22, "STOP"},
+    };
+    if (channel < 0 || channel >= static_cast<int>(m_overlay.size())) {
+        return;
+    }
+    if (m_ptzOverlayChannel >= 0) {
+        m_overlay[static_cast<std::size_t>(m_ptzOverlayChannel)].clear();
+    }
+    const auto name = kNames.find(code);
+    m_overlay[static_cast<std::size_t>(channel)] =
+        "PTZ CH" + std::to_string(channel + 1) + " " +
+        (name != kNames.end() ? std::string(name->second) : "CODE " + std::to_string(code));
+    m_ptzOverlayChannel = channel;
+    m_overlayChanged = true;
 }
 
 void Recorder::SetChannelOverlay(int channel, const std::string& text) {

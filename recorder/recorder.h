@@ -254,6 +254,7 @@ private:
     int BroadcastLocked(std::uint8_t route, std::uint16_t type,
                         const std::vector<std::uint8_t>& payload);
     void CloseLocked(Client& c);
+    void ShowPtzCommandLocked(int channel, int code);
     void Wake();
 
     // Live video.
@@ -301,6 +302,7 @@ private:
     bool m_overlayChanged = false;
     bool m_forceKey = false;
     Faults m_faults;
+    int m_ptzOverlayChannel = -1;  // the channel showing the last PTZ command
     std::uint64_t m_videoFramesSent = 0;
     std::uint64_t m_videoFramesSkipped = 0;
     // Owned by the streaming thread while it runs, by the controlling thread
