@@ -4,14 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,66 +23,33 @@
 
 #include "outside/qremotesocket/wire_format.h"
 #include "recorder/recorder.h"
+#include "tests/integration/raw_client.h"
 #include "tests/test_support.h"
 
 extern char** environ;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using raw_client::Bytes;
+using raw_client::Clock;
+using raw_client::FrameBytes;
+using raw_client::InitPayload;
+using raw_client::Le32;
+using raw_client::LoginPayload;
+using raw_client::ReadLe32;
 using recorder::Recorder;
 using recorder::RecorderConfig;
-using Clock = std::chrono::steady_clock;
 
 constexpr int kWaitMs = 3000;  // upper bound for anything that should be quick
 
-struct Frame {
-    std::uint8_t route = 0;
-    std::uint16_t type = 0;
-    Bytes payload;
-};
-
+// A header with any magic and version, for the headers that are not ours.
 Bytes Header(std::uint16_t magic, std::uint8_t version, std::uint8_t route, std::uint16_t type,
              std::uint32_t length) {
-    Bytes h(16, 0);
-    h[0] = magic & 0xff;
-    h[1] = magic >> 8;
+    Bytes h(wire::kHeaderSize);
+    wire::EncodeHeader(h.data(), wire::Header{route, type, length});
+    wire::WriteU16(h.data(), magic);
     h[2] = version;
-    h[3] = route;
-    h[6] = type & 0xff;
-    h[7] = type >> 8;
-    for (int i = 0; i < 4; ++i) {
-        h[8 + i] = static_cast<std::uint8_t>(length >> (8 * i));
-    }
     return h;
-}
-
-Bytes FrameBytes(std::uint8_t route, std::uint16_t type, const Bytes& payload) {
-    Bytes out = Header(0x5651, 1, route, type, static_cast<std::uint32_t>(payload.size()));
-    out.insert(out.end(), payload.begin(), payload.end());
-    return out;
-}
-
-Bytes InitPayload() {
-    return {'Q', 'V', 'E', 'L', 'N', 'O', 'R', 0, 1, 0, 0, 0, 0, 0, 0, 0};
-}
-
-Bytes LoginPayload(const std::string& user, const std::string& password) {
-    Bytes p(272, 0);
-    std::memcpy(p.data(), user.data(), std::min<std::size_t>(user.size(), 128));
-    std::memcpy(p.data() + 128, password.data(), std::min<std::size_t>(password.size(), 132));
-    p[260] = 4;
-    return p;
-}
-
-Bytes Le32(std::uint32_t v) {
-    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-            static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-}
-
-std::uint32_t ReadLe32(const Bytes& b, std::size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
-           (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
 std::string Hex(const Bytes& b) {
@@ -99,130 +62,22 @@ std::string Hex(const Bytes& b) {
     return s;
 }
 
-// A blocking TCP client on 127.0.0.1 with bounded reads.
-class RawClient {
+// The shared raw client with this file's time-out and a login that fails the
+// test when the recorder does not answer.
+class RawClient : public raw_client::Client {
 public:
-    explicit RawClient(int port) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-        int one = 1;
-        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-    ~RawClient() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-
-    bool Connected() const { return m_fd >= 0; }
-
-    bool SendRaw(const Bytes& bytes) {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) {
-                return false;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-    bool Send(std::uint8_t route, std::uint16_t type, const Bytes& payload = {}) {
-        return SendRaw(FrameBytes(route, type, payload));
-    }
-    bool SendCommand(std::uint16_t type, const Bytes& payload = {}) {
-        return Send(wire::kRouteCommand, type, payload);
-    }
-    bool SendInit() { return Send(wire::kRouteControl, wire::kControlInit, InitPayload()); }
-
-    // The next frame, or nothing on time-out, close or a header that is not ours.
-    std::optional<Frame> Read(int timeoutMs = kWaitMs) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        Bytes head;
-        if (!ReadExactly(16, deadline, &head)) {
-            return std::nullopt;
-        }
-        wire::Header h;
-        if (!wire::DecodeHeader(head.data(), &h)) {
-            return std::nullopt;
-        }
-        Frame f;
-        f.route = h.route;
-        f.type = h.type;
-        if (!ReadExactly(h.length, deadline, &f.payload)) {
-            return std::nullopt;
-        }
-        return f;
-    }
-
-    // True once the recorder has closed the connection; frames before the
-    // close are skipped. False if it is still open after timeoutMs.
-    bool WaitClosed(int timeoutMs = kWaitMs) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        std::uint8_t buf[4096];
-        for (;;) {
-            int left = RemainingMs(deadline);
-            pollfd p{m_fd, POLLIN, 0};
-            if (left <= 0 || ::poll(&p, 1, left) <= 0) {
-                return false;
-            }
-            ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
-            if (n <= 0) {
-                return true;
-            }
-        }
-    }
+    explicit RawClient(int port) : Client(port, kWaitMs) {}
 
     // Init, hello, login; the login reply's payload.
     Bytes InitAndLogin(const std::string& user, const std::string& password) {
-        SendInit();
-        auto hello = Read();
-        if (!hello || hello->type != 85) {
-            ADD_FAILURE() << "no hello";
+        std::string failure;
+        auto reply = Login(user, password, &failure);
+        if (!reply) {
+            ADD_FAILURE() << failure;
             return {};
         }
-        SendCommand(1, LoginPayload(user, password));
-        auto reply = Read();
-        if (!reply || reply->type != 1) {
-            ADD_FAILURE() << "no login reply";
-            return {};
-        }
-        return reply->payload;
+        return *reply;
     }
-
-private:
-    static int RemainingMs(Clock::time_point deadline) {
-        return static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-    }
-    bool ReadExactly(std::size_t size, Clock::time_point deadline, Bytes* out) {
-        out->resize(size);
-        std::size_t done = 0;
-        while (done < size) {
-            int left = RemainingMs(deadline);
-            pollfd p{m_fd, POLLIN, 0};
-            if (left <= 0 || ::poll(&p, 1, left) <= 0) {
-                return false;
-            }
-            ssize_t n = ::recv(m_fd, out->data() + done, size - done, 0);
-            if (n <= 0) {
-                return false;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-    int m_fd = -1;
 };
 
 class RecorderTest : public ::testing::Test {

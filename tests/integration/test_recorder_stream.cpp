@@ -6,13 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libswscale/swscale.h>
@@ -32,124 +25,44 @@ extern "C" {
 #include "outside/qremotesocket/wire_format.h"
 #include "recorder/picture_composer.h"
 #include "recorder/recorder.h"
+#include "tests/integration/raw_client.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using raw_client::Bytes;
+using raw_client::Clock;
+using raw_client::Frame;
+using raw_client::RemainingMs;
 using recorder::Recorder;
 using recorder::RecorderConfig;
-using Clock = std::chrono::steady_clock;
 
 constexpr int kWaitMs = 5000;  // upper bound for anything that should be quick
 constexpr std::uint16_t kVideo = 83;
 constexpr std::uint16_t kTitles = 134;
 constexpr std::uint16_t kFlush = 87;
 
-std::uint32_t Le32(const std::uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-struct Frame {
-    std::uint8_t route = 0;
-    std::uint16_t type = 0;
-    Bytes payload;
-};
-
 // One video frame as the client sees it: the command header and the block.
 struct Video {
     Bytes header;  // 32 bytes
     Bytes block;   // frame status header + H.264 data
-    bool Key() const { return Le32(header.data() + 4) == 1; }
-    std::uint32_t TimeStamp() const { return Le32(header.data() + 16); }
+    bool Key() const { return wire::ReadU32(header.data() + 4) == 1; }
+    std::uint32_t TimeStamp() const { return wire::ReadU32(header.data() + 16); }
     int Fps() const { return header[29]; }
     const std::uint8_t* Status() const { return block.data(); }
     Bytes Data() const { return Bytes(block.begin() + 84, block.end()); }
 };
 
-// A blocking client on 127.0.0.1 that reads whole frames within a deadline.
-class RawClient {
+// The shared raw client with this file's time-out, logged in as admin, and
+// reading the video as header and block pairs.
+class RawClient : public raw_client::Client {
 public:
-    // receiveBuffer > 0 shrinks the socket's receive buffer before connecting,
-    // so that a client that stops reading backs up quickly.
-    explicit RawClient(int port, int receiveBuffer = 0) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (receiveBuffer > 0) {
-            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        }
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-            return;
-        }
-        int one = 1;
-        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-    ~RawClient() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-
-    bool Send(std::uint8_t route, std::uint16_t type, const Bytes& payload = {}) {
-        Bytes out(16, 0);
-        wire::Header h;
-        h.route = route;
-        h.type = type;
-        h.length = static_cast<std::uint32_t>(payload.size());
-        wire::EncodeHeader(out.data(), h);
-        out.insert(out.end(), payload.begin(), payload.end());
-        std::size_t done = 0;
-        while (done < out.size()) {
-            ssize_t n = ::send(m_fd, out.data() + done, out.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) {
-                return false;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-    std::optional<Frame> Read(int timeoutMs = kWaitMs) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        if (!Fill(16, deadline)) {
-            return std::nullopt;
-        }
-        wire::Header h;
-        if (!wire::DecodeHeader(m_in.data() + m_pos, &h) || !Fill(16 + h.length, deadline)) {
-            return std::nullopt;
-        }
-        Frame f;
-        f.route = h.route;
-        f.type = h.type;
-        f.payload.assign(m_in.begin() + static_cast<std::ptrdiff_t>(m_pos + 16),
-                         m_in.begin() + static_cast<std::ptrdiff_t>(m_pos + 16 + h.length));
-        m_pos += 16 + h.length;
-        return f;
-    }
+    explicit RawClient(int port, int receiveBuffer = 0) : Client(port, kWaitMs, receiveBuffer) {}
 
     // Init, hello, login; true when the login succeeded.
     bool LogIn() {
-        const Bytes init = {'Q', 'V', 'E', 'L', 'N', 'O', 'R', 0, 1, 0, 0, 0, 0, 0, 0, 0};
-        Bytes login(272, 0);
-        std::memcpy(login.data(), "admin", 5);
-        std::memcpy(login.data() + 128, "1234", 4);
-        login[260] = 4;
-        if (!Send(wire::kRouteControl, wire::kControlInit, init)) {
-            return false;
-        }
-        auto hello = Read();
-        if (!hello || hello->type != 85 || !Send(wire::kRouteCommand, 1, login)) {
-            return false;
-        }
-        auto reply = Read();
-        return reply && reply->type == 1 && reply->payload.size() == 32 &&
-               Le32(reply->payload.data()) == 1;
+        std::string failure;
+        auto reply = Login("admin", "1234", &failure);
+        return reply && reply->size() == 32 && wire::ReadU32(reply->data()) == 1;
     }
 
     // The next video frame; other packets on the way are handed to `other`
@@ -200,40 +113,6 @@ public:
         }
         return std::nullopt;
     }
-
-private:
-    static int RemainingMs(Clock::time_point deadline) {
-        return static_cast<int>(std::max<std::int64_t>(
-            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                   .count()));
-    }
-    bool Fill(std::size_t size, Clock::time_point deadline) {
-        if (m_pos > 0 && m_pos == m_in.size()) {
-            m_in.clear();
-            m_pos = 0;
-        } else if (m_pos > (1u << 20)) {
-            m_in.erase(m_in.begin(), m_in.begin() + static_cast<std::ptrdiff_t>(m_pos));
-            m_pos = 0;
-        }
-        std::uint8_t buf[65536];
-        while (m_in.size() - m_pos < size) {
-            int left = RemainingMs(deadline);
-            pollfd p{m_fd, POLLIN, 0};
-            if (left <= 0 || ::poll(&p, 1, left) <= 0) {
-                return false;
-            }
-            ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
-            if (n <= 0) {
-                return false;
-            }
-            m_in.insert(m_in.end(), buf, buf + n);
-        }
-        return true;
-    }
-
-    int m_fd = -1;
-    Bytes m_in;
-    std::size_t m_pos = 0;
 };
 
 // Plain libavcodec H.264 decoding of single access units to BGR.
@@ -332,7 +211,7 @@ TEST_F(RecorderStreamTest, TitlesThenVideoStartingWithAKeyFrame) {
     ASSERT_EQ(titles->payload.size(), 16u * 32);
     for (std::uint32_t ch = 0; ch < 16; ++ch) {
         const std::uint8_t* r = titles->payload.data() + 32 * ch;
-        EXPECT_EQ(Le32(r), ch);
+        EXPECT_EQ(wire::ReadU32(r), ch);
         const std::string expected =
             ch == 0    ? "FRONT DOOR"
             : ch == 15 ? "YARD"
@@ -458,7 +337,7 @@ TEST_F(RecorderStreamTest, StatusHeaderFollowsTheScreenSetters) {
         auto v = c.ReadVideoUntil([&](const Video& f) {
             const std::uint8_t* s = f.Status();
             return Bytes(s + 8, s + 13) == tc.bytes8to12 &&
-                   (tc.channel < 0 || Le32(s + 20 + 4 * tc.channel) == tc.word);
+                   (tc.channel < 0 || wire::ReadU32(s + 20 + 4 * tc.channel) == tc.word);
         });
         EXPECT_TRUE(v) << "no frame with the new state";
     }
@@ -668,8 +547,7 @@ TEST_F(RecorderStreamTest, EveryLoggedInClientGetsVideoAndOnlyThose) {
 
     // Greeted but not logged in: nothing until its login reply.
     RawClient greeted(Port());
-    ASSERT_TRUE(greeted.Send(wire::kRouteControl, wire::kControlInit,
-                             {'Q', 'V', 'E', 'L', 'N', 'O', 'R', 0, 1, 0, 0, 0, 0, 0, 0, 0}));
+    ASSERT_TRUE(greeted.SendInit());
     auto hello = greeted.Read();
     ASSERT_TRUE(hello);
     EXPECT_EQ(hello->type, 85);

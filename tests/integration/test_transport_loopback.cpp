@@ -29,11 +29,13 @@
 #include "platform/window.h"
 #include "protocol/client_messages.h"
 #include "protocol/qremotesocket.h"
+#include "tests/integration/raw_client.h"
 #include "tests/test_support.h"
 
+using raw_client::Bytes;
+using raw_client::FrameBytes;
 using testing_support::PumpFor;
 using testing_support::PumpUntil;
-using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
@@ -43,14 +45,6 @@ Bytes Pattern(std::size_t n, std::uint32_t seed) {
         b[i] = static_cast<std::uint8_t>(seed * 31 + i * 7 + (i >> 8));
     }
     return b;
-}
-
-Bytes Frame(std::uint8_t route, std::uint16_t type, const Bytes& payload) {
-    Bytes out(wire::kHeaderSize + payload.size());
-    wire::EncodeHeader(out.data(),
-                       wire::Header{route, type, static_cast<std::uint32_t>(payload.size())});
-    std::copy(payload.begin(), payload.end(), out.begin() + wire::kHeaderSize);
-    return out;
 }
 
 Bytes Join(const std::vector<Bytes>& parts) {
@@ -438,21 +432,21 @@ TEST_F(TransportTest, AttemptThatNeverCompletesTimesOutOrIsCancelled) {
 TEST_F(TransportTest, EveryRouteArrivesWithItsHeaderAndData) {
     Peer peer;
     ConnectTo(peer);
-    Bytes withReserved = Frame(wire::kRouteCommand, 8, Pattern(32, 1));
+    Bytes withReserved = FrameBytes(wire::kRouteCommand, 8, Pattern(32, 1));
     withReserved[4] = 0x5A;  // reserved bytes travel to the window as received
     withReserved[15] = 0xA5;
     const Bytes big = Pattern(300 * 1024, 2);
     ASSERT_TRUE(peer.Send(Join({
-        Frame(wire::kRouteCommand, 85, {0x01, 0x00, 0x01, 0x00}),
-        Frame(wire::kRouteCommand, 87, {}),
+        FrameBytes(wire::kRouteCommand, 85, {0x01, 0x00, 0x01, 0x00}),
+        FrameBytes(wire::kRouteCommand, 87, {}),
         withReserved,
-        Frame(wire::kRouteStream, 83, Pattern(5000, 3)),
-        Frame(wire::kRouteControl, wire::kControlTalkOpen, {}),
-        Frame(wire::kRouteControl, 9, {1, 2, 3}),  // unknown control code: ignored
-        Frame(wire::kRouteControl, wire::kControlInit, Pattern(16, 0)),  // not for the client
-        Frame(wire::kRouteStream, 134, big),
-        Frame(wire::kRouteStream, 99, {}),
-        Frame(wire::kRouteControl, wire::kControlTalkClose, {}),
+        FrameBytes(wire::kRouteStream, 83, Pattern(5000, 3)),
+        FrameBytes(wire::kRouteControl, wire::kControlTalkOpen, {}),
+        FrameBytes(wire::kRouteControl, 9, {1, 2, 3}),  // unknown control code: ignored
+        FrameBytes(wire::kRouteControl, wire::kControlInit, Pattern(16, 0)),  // not for the client
+        FrameBytes(wire::kRouteStream, 134, big),
+        FrameBytes(wire::kRouteStream, 99, {}),
+        FrameBytes(wire::kRouteControl, wire::kControlTalkClose, {}),
     })));
     ASSERT_TRUE(PumpUntil([&] { return window->Count(UM_NET_TALK_CLOSE) == 1; }));
 
@@ -492,8 +486,8 @@ TEST_F(TransportTest, FramesTrickledInOddPiecesArriveWhole) {
     ConnectTo(peer);
     std::vector<Bytes> frames;
     for (int i = 0; i < 20; ++i) {
-        frames.push_back(Frame(i % 3 == 0 ? wire::kRouteStream : wire::kRouteCommand,
-                               static_cast<std::uint16_t>(100 + i), Pattern(i * 5, i)));
+        frames.push_back(FrameBytes(i % 3 == 0 ? wire::kRouteStream : wire::kRouteCommand,
+                                    static_cast<std::uint16_t>(100 + i), Pattern(i * 5, i)));
     }
     const Bytes all = Join(frames);
     std::thread sender([&] {
@@ -523,7 +517,7 @@ TEST_F(TransportTest, SlowWindowHoldsTheReaderBackButLosesNothing) {
     constexpr int kFrames = 300;
     std::thread sender([&] {
         for (int i = 0; i < kFrames; ++i) {
-            peer.Send(Frame(wire::kRouteStream, 83, Pattern(2000 + i, i)));
+            peer.Send(FrameBytes(wire::kRouteStream, 83, Pattern(2000 + i, i)));
         }
     });
     // Nobody handles messages: the pool runs dry and the reader stops there.
@@ -554,7 +548,7 @@ TEST_F(TransportTest, PeerClosingGivesExactlyOneClosed) {
         SCOPED_TRACE(reset ? "reset" : "orderly close");
         Peer peer;
         ConnectTo(peer);
-        ASSERT_TRUE(peer.Send(Frame(wire::kRouteCommand, 85, {1, 0, 0, 0})));
+        ASSERT_TRUE(peer.Send(FrameBytes(wire::kRouteCommand, 85, {1, 0, 0, 0})));
         ASSERT_TRUE(PumpUntil([&] { return window->Last(UM_NET_PACKET) != nullptr; }));
         reset ? peer.ResetConnection() : peer.CloseConnection();
         ASSERT_TRUE(PumpUntil([&] { return window->Count(UM_NET_CLOSED) == 1; }));
@@ -569,9 +563,9 @@ TEST_F(TransportTest, PeerClosingGivesExactlyOneClosed) {
 
 TEST_F(TransportTest, FramesThatBreakTheRulesEndTheConnection) {
     constexpr std::uint32_t kCap = 4096;
-    Bytes badMagic = Frame(wire::kRouteCommand, 85, {});
+    Bytes badMagic = FrameBytes(wire::kRouteCommand, 85, {});
     badMagic[0] = 'G';
-    Bytes badRoute = Frame(wire::kRouteCommand, 85, {});
+    Bytes badRoute = FrameBytes(wire::kRouteCommand, 85, {});
     badRoute[3] = 7;
     Bytes oversized(wire::kHeaderSize);
     wire::EncodeHeader(oversized.data(), wire::Header{wire::kRouteStream, 83, kCap + 1});
@@ -589,7 +583,7 @@ TEST_F(TransportTest, FramesThatBreakTheRulesEndTheConnection) {
         Peer peer;
         ConnectTo(peer, kCap);
         // A good frame first: it is still delivered, before the end.
-        ASSERT_TRUE(peer.Send(Join({Frame(wire::kRouteCommand, 85, {7, 0, 0, 0}), c.bad})));
+        ASSERT_TRUE(peer.Send(Join({FrameBytes(wire::kRouteCommand, 85, {7, 0, 0, 0}), c.bad})));
         ASSERT_TRUE(PumpUntil([&] { return window->Count(UM_NET_CLOSED) == 1; }));
         ASSERT_EQ(window->seen.size(), 3u);
         EXPECT_EQ(window->seen[1].msg, UM_NET_PACKET);
@@ -611,9 +605,9 @@ TEST_F(TransportTest, DisconnectDropsWhatIsQueuedAndPostsNothing) {
     Peer peer;
     ConnectTo(peer);
     for (int i = 0; i < 10; ++i) {
-        ASSERT_TRUE(peer.Send(Frame(wire::kRouteCommand, 85, Pattern(4, i))));
+        ASSERT_TRUE(peer.Send(FrameBytes(wire::kRouteCommand, 85, Pattern(4, i))));
     }
-    ASSERT_TRUE(peer.Send(Frame(wire::kRouteControl, wire::kControlTalkOpen, {})));
+    ASSERT_TRUE(peer.Send(FrameBytes(wire::kRouteControl, wire::kControlTalkOpen, {})));
     ASSERT_TRUE(WaitQuietly([&] { return InFlight(session) == 11; }));
     NSMGAPI_Disconnect(session);
     EXPECT_TRUE(peer.SeesClose(2000));  // the socket ends promptly
@@ -634,11 +628,11 @@ TEST_F(TransportTest, ReconnectOnTheSameSession) {
         ASSERT_TRUE(peer.ReadFrame(&f));
         EXPECT_EQ(f.header.route, wire::kRouteControl);
         EXPECT_EQ(f.header.type, wire::kControlInit);
-        ASSERT_TRUE(peer.Send(Frame(wire::kRouteCommand, 85, Pattern(4, round))));
+        ASSERT_TRUE(peer.Send(FrameBytes(wire::kRouteCommand, 85, Pattern(4, round))));
         ASSERT_TRUE(PumpUntil([&] { return window->Count(UM_NET_PACKET) == 1; }));
         EXPECT_EQ(window->Last(UM_NET_PACKET)->data, Pattern(4, round));
         // Something is still on its way when the client disconnects.
-        ASSERT_TRUE(peer.Send(Frame(wire::kRouteCommand, 1, Pattern(32, round))));
+        ASSERT_TRUE(peer.Send(FrameBytes(wire::kRouteCommand, 1, Pattern(32, round))));
         ASSERT_TRUE(WaitQuietly([&] { return InFlight(session) == 1; }));
         NSMGAPI_Disconnect(session);
         EXPECT_TRUE(peer.SeesClose());
@@ -814,7 +808,7 @@ TEST_F(TransportTest, WindowDestroyedWithMessagesQueuedGivesEveryBufferBack) {
     ConnectTo(peer);
     std::thread sender([&] {
         for (int i = 0; i < 200; ++i) {
-            peer.Send(Frame(wire::kRouteStream, 83, Pattern(10000, i)));
+            peer.Send(FrameBytes(wire::kRouteStream, 83, Pattern(10000, i)));
         }
     });
     ASSERT_TRUE(WaitQuietly([&] { return InFlight(session) == 64; }));
@@ -834,7 +828,7 @@ TEST_F(TransportTest, PoolOutlivesADestroyedSessionUntilItsMessagesAreGone) {
     Peer peer;
     ConnectTo(peer);
     for (int i = 0; i < 5; ++i) {
-        ASSERT_TRUE(peer.Send(Frame(wire::kRouteStream, 83, Pattern(3000, i))));
+        ASSERT_TRUE(peer.Send(FrameBytes(wire::kRouteStream, 83, Pattern(3000, i))));
     }
     ASSERT_TRUE(WaitQuietly([&] { return InFlight(session) == 5; }));
     NSMGAPI_Destroy(session);
