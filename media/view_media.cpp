@@ -289,7 +289,10 @@ void VelnorClientView::DisplayStep() {
         PostMessage(hwnd(), UM_PLAY_PANEL, 0, 0);
     }
 
-    m_currentStatus = status;
+    {
+        std::lock_guard<std::mutex> lock(m_currentStatusLock);
+        m_currentStatus = status;
+    }
 
     const std::uint32_t rights = LoginRights();
     if (mode != m_lastScreenMode) {

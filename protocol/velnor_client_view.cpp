@@ -597,16 +597,75 @@ bool VelnorClientView::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void VelnorClientView::CloseOwnedWindows() {
-    // The panels, the setup sheet and the waiting dialog are closed by their
-    // owners as they arrive; the key-panel button shows released.
+    if (m_playPanel != nullptr) {
+        m_playPanel->DestroyWindow();  // reports back through PanelDestroyed
+    }
+    if (m_keyPanel != nullptr) {
+        m_keyPanel->DestroyWindow();
+        SetButtonChecked(kBtnKeyPanel, false);
+    }
     CloseWaitingDialog();
-    SetButtonChecked(kBtnKeyPanel, false);
 }
 
 void VelnorClientView::HideOwnedWindows() {
     HidePlayPanel();
-    ToggleKeyPanel(false);
-    SetButtonChecked(kBtnKeyPanel, false);
+    if (m_keyPanel != nullptr) {
+        m_keyPanel->hide();
+        SetButtonChecked(kBtnKeyPanel, false);
+    }
+}
+
+// --- the key and playback panels ------------------------------------------------
+
+void VelnorClientView::CreatePanels() {
+    if (m_keyPanel == nullptr) {
+        m_keyPanel = new MainKeyPanel(*this, this);
+    }
+    if (m_playPanel == nullptr) {
+        m_playPanel = new SetupPlay(*this, this);
+    }
+}
+
+void VelnorClientView::ToggleKeyPanel(bool show) {
+    CreatePanels();
+    if (show) {
+        m_keyPanel->show();
+    } else {
+        m_keyPanel->hide();
+    }
+}
+
+void VelnorClientView::RefreshKeyPanel() {
+    if (m_keyPanel != nullptr) {
+        m_keyPanel->RefreshKeys();
+    }
+}
+
+void VelnorClientView::ShowPlayPanel() {
+    if (m_playPanel == nullptr) {
+        m_playPanel = new SetupPlay(*this, this);
+    }
+    m_playPanel->ShowPanel();
+}
+
+void VelnorClientView::HidePlayPanel() {
+    if (m_playPanel != nullptr) {
+        m_playPanel->HidePanel();
+    }
+}
+
+void VelnorClientView::PanelDestroyed(const SkinPanel* panel) {
+    if (panel == m_keyPanel) {
+        m_keyPanel = nullptr;
+    }
+    if (panel == m_playPanel) {
+        m_playPanel = nullptr;
+    }
+}
+
+FrameStatusHeader VelnorClientView::CurrentStatus() {
+    std::lock_guard<std::mutex> lock(m_currentStatusLock);
+    return m_currentStatus;
 }
 
 void VelnorClientView::Teardown() {

@@ -23,6 +23,8 @@
 #include "media/stream_buffers.h"
 #include "media/time_manager.h"
 #include "media/worker_thread.h"
+#include "panels/main_key_panel.h"
+#include "panels/setup_play.h"
 #include "panels/skinned_surface.h"
 #include "panels/waiting_dialog.h"
 #include "platform/window.h"
@@ -80,7 +82,7 @@ constexpr int kBarButtonCount = 22;
 constexpr int BarButtonId(int k) { return 20000 + 4 * k; }
 bool IsPtzPadButton(int id);
 
-class VelnorClientView : public Window {
+class VelnorClientView : public Window, public KeyPanelOwner {
 public:
     explicit VelnorClientView(QWidget* parent = nullptr);
     ~VelnorClientView() override;
@@ -128,7 +130,6 @@ public:
     StreamBuffers& Streams() { return *m_streams; }
 
     // --- live-view commands ---------------------------------------------------
-    void SendRemoteKey(std::uint8_t group, std::uint8_t code);
     void EnterLeavePtzMode();
     void StepPtzChannel(int n);
     void HoldPtz(int id);
@@ -156,6 +157,19 @@ public:
     bool ButtonChecked(int id) const;
     void SetButtonChecked(int id, bool checked);
     void SetButtonEnabled(int id, bool enabled);
+
+    // --- the panels' view of the view (KeyPanelOwner) ------------------------------
+    void SendRemoteKey(std::uint8_t group, std::uint8_t code) override;
+    int ChannelCount() override { return m_channelCount; }
+    FrameStatusHeader CurrentStatus() override;
+    int RecorderKind() override { return m_loginReply[4]; }
+    bool DisplayEnabled() override { return m_displayEnabled != 0; }
+    void ToggleDisplay() override { m_displayEnabled = m_displayEnabled != 0 ? 0 : 1; }
+    void KeyPanelClosed() override { SetButtonChecked(kBtnKeyPanel, false); }
+    void PanelDestroyed(const SkinPanel* panel) override;
+    HWND ViewWindow() override { return hwnd(); }
+    MainKeyPanel* KeyPanel() const { return m_keyPanel; }
+    SetupPlay* PlayPanel() const { return m_playPanel; }
 
     // --- test and host hooks ------------------------------------------------------------
     void SetTickSource(std::unique_ptr<TickSource> source);
@@ -204,8 +218,10 @@ public:
     mutable std::mutex m_timeLock;
 
     // Display state (written by the display worker; reset on the window thread
-    // while the workers are stopped).
+    // while the workers are stopped). The last status header is also read by
+    // the key panel on the window thread, hence its lock.
     FrameStatusHeader m_currentStatus;
+    mutable std::mutex m_currentStatusLock;
     std::int32_t m_lastScreenMode = -1;
     std::uint32_t m_channelEventActive = 0;
     std::uint32_t m_keyLock = 0;
@@ -275,7 +291,8 @@ private:
     // --- Seams: effects that the sound player, the panels, the search dialog
     // and the setup sheet provide. Until they exist these do nothing.
     void SetSoundVideoTimeStamp(std::uint32_t) {}
-    void RefreshKeyPanel() {}
+    void RefreshKeyPanel();
+    void CreatePanels();
     void QueueAudio(std::uint32_t, const std::uint8_t*, std::uint32_t) {}
     void OpenCapture() {}
     void StopCapture() {}
@@ -283,14 +300,14 @@ private:
     void SetPlayerAutoStart() {}
     void ShowWaitingDialog();
     void CloseWaitingDialog();
-    void ShowPlayPanel(bool /*resetSpeed*/) {}
-    void HidePlayPanel() {}
+    void ShowPlayPanel();
+    void HidePlayPanel();
     void OpenSearchDialog() {}
     void EventListIntake(const std::uint8_t*, std::uint32_t) {}
     void PostToSearchDialog(UINT, WPARAM, LPARAM) {}
     void OpenSetupSheet(const packets::StreamSettings&) {}
     void FillAudioPage(const packets::AudioSettings&) {}
-    void ToggleKeyPanel(bool /*show*/) {}
+    void ToggleKeyPanel(bool show);
 
     QLineEdit* m_edits[4] = {};
     CToolTipListBox* m_statusList = nullptr;
@@ -300,6 +317,8 @@ private:
     std::unique_ptr<SkinnedSurface> m_skin;
     bool m_mouseCaptured = false;
     DLG_Waiting m_waitDlg;
+    MainKeyPanel* m_keyPanel = nullptr;
+    SetupPlay* m_playPanel = nullptr;
     std::unique_ptr<StreamBuffers> m_streams;
     WorkerThread m_decompressWorker;
     WorkerThread m_displayWorker;

@@ -393,18 +393,21 @@ void VelnorClientView::OnTalkClose() {
 // --- panels and stream data ------------------------------------------------------------
 
 void VelnorClientView::OnPlayPanel(WPARAM w) {
+    if (m_playPanel == nullptr) {
+        m_playPanel = new SetupPlay(*this, this);
+    }
     switch (w) {
         case 1:
             m_playMode = 1;
             break;
         case 2:
             if (m_playMode == 2) {
-                ShowPlayPanel(false);
+                ShowPlayPanel();
             }
             break;
         case 3:
             m_lastSpeedByte = 0;
-            ShowPlayPanel(true);
+            ShowPlayPanel();
             break;
         default:
             HidePlayPanel();

@@ -15,6 +15,7 @@
 
 #include "outside/qremotesocket/wire_format.h"
 #include "recorder/h264_encoder.h"
+#include "recorder/key_table.h"
 #include "recorder/picture_composer.h"
 
 namespace recorder {
@@ -187,6 +188,7 @@ bool Recorder::StartListening(const RecorderConfig& config, std::string* error) 
     m_stopping = false;
     m_screen = ScreenState{};
     m_screen.layout = config.initialLayout;
+    m_playback = PlaybackClock{};
     m_overlay = {};
     m_overlayChanged = true;
     m_forceKey = false;
@@ -567,6 +569,11 @@ void Recorder::HandleFrameLocked(Client& c, std::uint8_t route, std::uint16_t ty
             c.silentAt.reset();
             c.dropAt.reset();
             break;
+        case PT_REMOTE_KEY:
+            if (c.loggedIn && payload.size() >= 6) {
+                HandleRemoteKeyLocked(payload[4], payload[5]);
+            }
+            break;
         case PT_PTZ:
             if (c.loggedIn && payload.size() >= 8) {
                 ShowPtzCommandLocked(static_cast<int>(wire::ReadU32(payload.data())),
@@ -837,10 +844,42 @@ std::uint64_t Recorder::VideoFramesSentTo(int clientId) const {
     return it == m_clients.end() || it->second->closed ? 0 : it->second->framesSent;
 }
 
-DateTime Recorder::ClockNow() const {
+std::int64_t Recorder::ClockSeconds() const {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
-    const auto seconds = std::chrono::floor<std::chrono::seconds>(now).count();
-    return DateTimeFromEpoch(seconds + m_config.clockOffsetSeconds);
+    return std::chrono::floor<std::chrono::seconds>(now).count() + m_config.clockOffsetSeconds;
+}
+
+DateTime Recorder::ClockNow() const {
+    return DateTimeFromEpoch(ClockSeconds());
+}
+
+double Recorder::SteadySeconds() {
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+// A key the table knows changes the screen from the next frame on; any other
+// is recorded and logged like every packet, and does nothing.
+void Recorder::HandleRemoteKeyLocked(std::uint8_t group, std::uint8_t code) {
+    const KeyRow* row = FindKey(group, code);
+    if (row == nullptr) {
+        return;
+    }
+    KeyContext context;
+    context.channels = m_config.channels;
+    context.recorderNow = ClockSeconds();
+    context.steadyNow = SteadySeconds();
+    ApplyKey(*row, code, context, &m_screen, &m_playback);
+}
+
+std::optional<std::int64_t> Recorder::PlaybackSecondsLocked() {
+    if (m_screen.screenMode != kModePlay) {
+        return std::nullopt;
+    }
+    const double now = SteadySeconds();
+    if (!m_playback.active) {
+        StartPlayback(&m_playback, ClockSeconds(), now);  // PLAY set through SetScreenMode
+    }
+    return PlaybackPosition(m_playback, m_screen.layoutExtra, now);
 }
 
 void Recorder::BeginVideoLocked(Client& c) {
@@ -900,6 +939,7 @@ void Recorder::StreamTick(std::uint64_t tick) {
     ScreenState screen;
     Faults faults;
     bool forceKey = false;
+    std::optional<std::int64_t> playSeconds;  // PLAY mode: the time being played
     std::optional<std::array<std::string, 16>> overlay;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -912,6 +952,7 @@ void Recorder::StreamTick(std::uint64_t tick) {
             return;  // nothing composed or encoded while nobody watches
         }
         screen = m_screen;
+        playSeconds = PlaybackSecondsLocked();
         // One kind of fault a frame: an oversized picture or a burst takes the
         // frame's place; the others alter it.
         if (m_faults.oversized) {
@@ -939,7 +980,7 @@ void Recorder::StreamTick(std::uint64_t tick) {
 
     const auto timeStampMs =
         static_cast<std::uint32_t>(tick * 1000 / static_cast<std::uint64_t>(m_config.fps));
-    const DateTime clock = ClockNow();
+    const DateTime clock = playSeconds ? DateTimeFromEpoch(*playSeconds) : ClockNow();
     std::vector<OutFrame> frames;
     bool keyAfter = false;
     if (faults.oversized) {

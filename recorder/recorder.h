@@ -12,6 +12,8 @@
 //     its silent/drop clocks.
 //   - PT_SESSION from a logged-in client: 32 bytes, first uint32 1.
 //   - PT_TIME_ZONE from a logged-in client: the 24-byte rules record.
+//   - PT_REMOTE_KEY from a logged-in client changes the screen from the next
+//     frame on, by the table of recorder/key_table.h.
 //   - PT_LOGOUT logs the client out; the connection stays until the client
 //     closes it. PT_TIME_ZONE_ACK and everything else are recorded and logged
 //     only.
@@ -56,6 +58,7 @@
 #include <vector>
 
 #include "outside/qremotesocket/wire_format.h"
+#include "recorder/key_table.h"
 #include "recorder/recorder_packets.h"
 
 namespace recorder {
@@ -255,6 +258,9 @@ private:
                         const std::vector<std::uint8_t>& payload);
     void CloseLocked(Client& c);
     void ShowPtzCommandLocked(int channel, int code);
+    void HandleRemoteKeyLocked(std::uint8_t group, std::uint8_t code);
+    // In PLAY mode the recorder-clock second being played; nothing otherwise.
+    std::optional<std::int64_t> PlaybackSecondsLocked();
     void Wake();
 
     // Live video.
@@ -266,6 +272,8 @@ private:
     void SendFramesLocked(const std::vector<OutFrame>& frames);
     void BeginVideoLocked(Client& c);
     DateTime ClockNow() const;
+    std::int64_t ClockSeconds() const;  // the recorder's clock, seconds since 1970
+    static double SteadySeconds();
 
     // Guards everything below except m_thread and what is marked otherwise.
     // m_config changes only in Start, while no other thread runs, so the
@@ -298,6 +306,7 @@ private:
     bool m_streamStop = false;
     std::condition_variable m_streamWake;
     ScreenState m_screen;
+    PlaybackClock m_playback;  // where PLAY mode stands (key_table.h)
     std::array<std::string, 16> m_overlay;
     bool m_overlayChanged = false;
     bool m_forceKey = false;
