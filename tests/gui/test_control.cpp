@@ -385,3 +385,20 @@ TEST_F(ControlTest, KeysGoToTheViewsKeyModeFirst) {
     EXPECT_TRUE(m_ctrl->PreTranslateMessage(WM_KEYDOWN, 0x33, 0));
     EXPECT_FALSE(m_ctrl->PreTranslateMessage(WM_KEYUP, 0x33, 0));
 }
+
+TEST_F(ControlTest, PanelsOfARecorderOfKindThreeFollowTheHostWindow) {
+    ASSERT_EQ(CreateWindow(), S_OK);
+    VelnorClientView* view = m_ctrl->View();
+    m_host->show();
+    view->m_loginReply[4] = 3;  // a recorder whose panels are pinned to the view
+    view->OnBarCommand(kBtnKeyPanel);  // makes both panels
+    ASSERT_NE(view->KeyPanel(), nullptr);
+    ASSERT_NE(view->PlayPanel(), nullptr);
+    for (const QPoint to : {QPoint(40, 30), QPoint(300, 120)}) {
+        m_host->move(to);
+        testing_support::PumpFor(30);
+        const QPoint origin = view->mapToGlobal(QPoint(0, 0));
+        EXPECT_EQ(view->KeyPanel()->geometry(), QRect(origin + QPoint(16, 513), QSize(504, 145)));
+        EXPECT_EQ(view->PlayPanel()->geometry(), QRect(origin + QPoint(522, 513), QSize(138, 145)));
+    }
+}
