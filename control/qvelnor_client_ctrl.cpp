@@ -528,14 +528,11 @@ void CQVelnorClientCtrl::OnHostMoveOrSize() {
 }
 
 void CQVelnorClientCtrl::DockPanels() {
-    // Key panel to (16, 513) 504 x 145 and playback panel to (522, 513)
-    // 138 x 145 of the view, each repainted, when they exist.
+    // Both panels to their fixed places on the view, when they exist.
     if (MainKeyPanel* keys = m_view->KeyPanel()) {
-        keys->setGeometry(QRect(keys->DockedPosition(), QSize(504, 145)));
-        keys->update();
+        keys->Dock();
     }
     if (SetupPlay* play = m_view->PlayPanel()) {
-        play->setGeometry(QRect(play->DockedPosition(), QSize(138, 145)));
-        play->update();
+        play->Dock();
     }
 }

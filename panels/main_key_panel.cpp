@@ -103,10 +103,14 @@ void MainKeyPanel::Place() {
     PlaceOver(KeyPanelViewWidget(m_owner));
 }
 
-QPoint MainKeyPanel::DockedPosition() const {
-    const QWidget* view = WidgetFromHandle(m_owner.ViewWindow());
-    const QPoint origin = view != nullptr ? view->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0);
-    return origin + QPoint(16, 513);
+void DockPanel(SkinPanel& panel, KeyPanelOwner& owner, const QRect& place) {
+    const QWidget* view = KeyPanelViewWidget(owner);
+    const QRect target =
+        place.translated(view != nullptr ? view->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0));
+    if (panel.geometry() != target) {
+        panel.setGeometry(target);
+    }
+    panel.update();
 }
 
 void MainKeyPanel::RefreshKeys() {
@@ -250,9 +254,8 @@ LRESULT MainKeyPanel::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             RefreshKeys();
             return 0;
         case WM_MOVE:
-            // Kind 3 keeps the panel docked under the video.
-            if (m_owner.RecorderKind() == 3 && pos() != DockedPosition()) {
-                move(DockedPosition());
+            if (m_owner.RecorderKind() == kDockingRecorderKind) {
+                Dock();
             }
             return 0;
         case WM_DESTROY:

@@ -41,6 +41,12 @@ protected:
     ~KeyPanelOwner() = default;
 };
 
+// A recorder of kind 3 pins both panels to fixed places on the view: `place`
+// is the panel's rectangle relative to the view. DockPanel moves it there (in
+// screen coordinates) and repaints it; on the panel's own WM_MOVE it snaps back.
+constexpr int kDockingRecorderKind = 3;
+void DockPanel(SkinPanel& panel, KeyPanelOwner& owner, const QRect& place);
+
 class MainKeyPanel : public SkinPanel {
 public:
     static constexpr int kTemplateId = 204;
@@ -85,8 +91,9 @@ public:
     void OnKey(int index);
 
     ImageButton* Key(UINT id) { return Buttons().Find(id); }
-    // Where the panel sits when the recorder kind docks it (kind 3).
-    QPoint DockedPosition() const;
+    // Its place on the view when the recorder kind docks it.
+    static constexpr QRect kDockPlace{16, 513, 504, 145};
+    void Dock() { DockPanel(*this, m_owner, kDockPlace); }
 
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
@@ -99,3 +106,4 @@ private:
 
 // The view's widget for a handle (WidgetFromHandle), or null.
 QWidget* KeyPanelViewWidget(KeyPanelOwner& owner);
+

@@ -58,12 +58,6 @@ void SetupPlay::BuildKeys() {
     DrawButtons();
 }
 
-QPoint SetupPlay::DockedPosition() const {
-    const QWidget* view = WidgetFromHandle(m_owner.ViewWindow());
-    const QPoint origin = view != nullptr ? view->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0);
-    return origin + QPoint(522, 513);
-}
-
 void SetupPlay::OnKey(UINT id) {
     const auto pair = PlayKeyPair(id, m_owner.RecorderKind());
     if (!pair) {
@@ -85,8 +79,8 @@ LRESULT SetupPlay::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             OnKey(static_cast<UINT>(wParam));
             return 0;
         case WM_MOVE:
-            if (m_owner.RecorderKind() == 3 && pos() != DockedPosition()) {
-                move(DockedPosition());
+            if (m_owner.RecorderKind() == kDockingRecorderKind) {
+                Dock();
             }
             return 0;
         case WM_DESTROY:

@@ -40,7 +40,9 @@ public:
     ImageButton* Key(UINT id) { return Buttons().Find(id); }
     // The recorder kind seen when the keys were built.
     int BuildKind() const { return m_buildKind; }
-    QPoint DockedPosition() const;
+    // Its place on the view when the recorder kind docks it.
+    static constexpr QRect kDockPlace{522, 513, 138, 145};
+    void Dock() { DockPanel(*this, m_owner, kDockPlace); }
 
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
